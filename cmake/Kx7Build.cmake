@@ -1,0 +1,71 @@
+# Shared build settings and the helpers every folder uses to declare its targets.
+include(GoogleTest)
+
+option(KX7_SANITIZE "Build the native code with AddressSanitizer and UBSan" OFF)
+option(KX7_TSAN "Build the native code with ThreadSanitizer" OFF)
+
+add_library(kx7_warnings INTERFACE)
+target_compile_options(kx7_warnings INTERFACE -Wall -Wextra -Werror)
+
+if(WIN32)
+    enable_language(RC)
+    # Only system DLLs may be imported; -static also brings libssp in, which _FORTIFY_SOURCE
+    # needs to link with mingw-w64.
+    add_compile_options(-fstack-protector-strong -D_FORTIFY_SOURCE=2 -ffunction-sections
+                        -fdata-sections)
+    add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    add_link_options(-static -fstack-protector-strong -Wl,--gc-sections -Wl,--dynamicbase
+                     -Wl,--nxcompat)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        "${PROJECT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+    find_package(GTest REQUIRED)
+    find_package(Threads REQUIRED)
+    if(KX7_SANITIZE)
+        add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                            -fno-omit-frame-pointer)
+        add_link_options(-fsanitize=address,undefined)
+    endif()
+    if(KX7_TSAN)
+        add_compile_options(-fsanitize=thread)
+        add_link_options(-fsanitize=thread)
+    endif()
+endif()
+
+# kx7_library(NAME SOURCES ... [DEPS ...])
+# A static library of one subsystem. Files ending in _win.cpp hold the Win32 backends and are
+# left out of the native build, so the portable logic never depends on <windows.h>.
+function(kx7_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    set(sources)
+    foreach(src ${ARG_SOURCES})
+        if(src MATCHES "_win\\.cpp$" AND NOT WIN32)
+            continue()
+        endif()
+        list(APPEND sources ${src})
+    endforeach()
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE kx7_warnings)
+endfunction()
+
+# kx7_test(NAME SOURCES ... [DEPS ...])
+# A GoogleTest executable: native on Linux, or cross-built and run through Wine by CTest.
+# Discovery runs at test time so that building never needs Wine.
+function(kx7_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    if(WIN32)
+        target_link_libraries(${name} PRIVATE ${ARG_DEPS} gtest_main gmock kx7_warnings)
+        target_link_options(${name} PRIVATE -municode -mconsole)
+    else()
+        target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock
+                                              Threads::Threads kx7_warnings)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120)
+endfunction()

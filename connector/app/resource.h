@@ -1,0 +1,25 @@
+// Resource identifiers of the connector.
+#pragma once
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_KX7AUTOCONNECTOR_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDR_TRAY_MENU 129
+
+#define IDC_DEVICE_TREE 1000
+#define IDC_LOG_EDIT 1001
+#define IDC_SERIAL_LABEL 1003
+#define IDC_SERIAL_EDIT 1004
+#define IDC_CLOSE_BUTTON 1005
+
+#define ID_TRAY_OPEN 32773
+#define ID_TRAY_PROGRAM_INFO 32774
+#define ID_TRAY_EXIT 32775
+#define ID_TRAY_RECONNECT 32780
+#define ID_TRAY_UNUSED_ALT 32781
+#define ID_TRAY_UNUSED 32782

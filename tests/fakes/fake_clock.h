@@ -1,0 +1,55 @@
+// A clock whose sleeps only advance virtual time, so tests of long waits run at once. Sleeps are
+// recorded in order; an optional hook runs on each sleep so a test can change the world while
+// the code under test waits.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "connector/engine/clock.h"
+
+namespace kx7::test {
+
+class FakeClock final : public Clock {
+public:
+    void SleepMs(uint32_t milliseconds) override {
+        std::function<void(uint32_t)> hook;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sleeps_.push_back(milliseconds);
+            hook = onSleep_;
+        }
+        now_ += milliseconds;
+        if (hook) {
+            hook(milliseconds);
+        }
+    }
+    uint64_t NowMs() override { return now_; }
+
+    void OnSleep(std::function<void(uint32_t)> hook) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        onSleep_ = std::move(hook);
+    }
+    std::vector<uint32_t> sleeps() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sleeps_;
+    }
+    uint64_t TotalSleptMs() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint64_t total = 0;
+        for (uint32_t s : sleeps_) {
+            total += s;
+        }
+        return total;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<uint32_t> sleeps_;
+    std::function<void(uint32_t)> onSleep_;
+    std::atomic<uint64_t> now_{0};
+};
+
+}  // namespace kx7::test
