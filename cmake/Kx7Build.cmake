@@ -52,20 +52,25 @@ function(kx7_library name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE kx7_warnings)
 endfunction()
 
-# kx7_test(NAME SOURCES ... [DEPS ...])
+# kx7_test(NAME [SERIAL] SOURCES ... [DEPS ...])
 # A GoogleTest executable: native on Linux, or cross-built and run through Wine by CTest.
-# Discovery runs at test time so that building never needs Wine.
+# Discovery runs at test time so that building never needs Wine. SERIAL tests share machine-wide
+# state (the registry, the single running connector) and never run beside another test.
 function(kx7_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     if(WIN32)
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} gtest_main gmock kx7_warnings)
-        target_link_options(${name} PRIVATE -municode -mconsole)
+        target_link_options(${name} PRIVATE -mconsole)
     else()
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock
                                               Threads::Threads kx7_warnings)
     endif()
+    set(serial FALSE)
+    if(ARG_SERIAL)
+        set(serial TRUE)
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120)
+                         EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 RUN_SERIAL ${serial})
 endfunction()

@@ -9,7 +9,7 @@
 namespace kx7 {
 
 class CKX7AutoConnectorApp : public CWinApp {
-public:
+  public:
     BOOL InitInstance() override;
 
     std::wstring m_strArguments;
@@ -19,7 +19,7 @@ public:
 namespace {
 
 class Win32StartupHost final : public StartupHost {
-public:
+  public:
     explicit Win32StartupHost(CWinApp& app) : app_(app) {}
 
     uintptr_t FindWindowByTitle(const wchar_t* title) override {
@@ -61,7 +61,7 @@ public:
         delete dialog;
     }
 
-private:
+  private:
     CWinApp& app_;
 };
 

@@ -10,8 +10,7 @@ CWinApp* g_pApp = nullptr;
 std::wstring ModuleBaseName(HINSTANCE instance) {
     // Long paths exist; a truncated name would give the boxes a wrong caption.
     std::vector<wchar_t> path(32768);
-    const DWORD length =
-        GetModuleFileNameW(instance, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD length = GetModuleFileNameW(instance, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size()) {
         return L"";
     }
@@ -51,7 +50,9 @@ std::wstring ArgumentsOf(const wchar_t* commandLine) {
 
 }  // namespace
 
-CWinApp::CWinApp() { g_pApp = this; }
+CWinApp::CWinApp() {
+    g_pApp = this;
+}
 
 CWinApp::~CWinApp() {
     if (g_pApp == this) {
@@ -59,7 +60,9 @@ CWinApp::~CWinApp() {
     }
 }
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
 
 void CWinApp::SetRegistryKey(const wchar_t* key) {
     m_strRegistryKey = key;
@@ -187,4 +190,6 @@ int AfxWinMain(HINSTANCE instance) {
 
 }  // namespace kx7
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return kx7::AfxWinMain(instance); }
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return kx7::AfxWinMain(instance);
+}

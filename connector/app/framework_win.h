@@ -10,13 +10,13 @@
 namespace kx7 {
 
 class CWnd {
-public:
+  public:
     virtual ~CWnd() = default;
     HWND m_hWnd = nullptr;
 };
 
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
@@ -66,7 +66,7 @@ constexpr DialogHandler Handler(LRESULT (T::*fn)(WPARAM, LPARAM)) {
 }
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 
@@ -79,10 +79,10 @@ public:
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
-protected:
+  protected:
     virtual const MessageMap* GetMessageMap() const;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 

@@ -8,17 +8,17 @@
 namespace kx7 {
 
 class CKX7AutoConnectorDlg : public CDialog {
-public:
+  public:
     explicit CKX7AutoConnectorDlg(CWnd* parent = nullptr);
 
     BOOL OnInitDialog() override;
 
     const ConnectorSettings& settings() const { return m_settings; }
 
-protected:
+  protected:
     const MessageMap* GetMessageMap() const override;
 
-private:
+  private:
     HICON m_hIcon = nullptr;
     ConnectorSettings m_settings;
 };

@@ -35,7 +35,7 @@ StartupSwitches ParseStartupArguments(const std::wstring& upperArguments);
 
 // What start-up needs of the window system and the framework.
 class StartupHost {
-public:
+  public:
     virtual ~StartupHost() = default;
     // Any top-level window with exactly this title.
     virtual uintptr_t FindWindowByTitle(const wchar_t* title) = 0;

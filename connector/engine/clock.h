@@ -7,7 +7,7 @@
 namespace kx7 {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual void SleepMs(uint32_t milliseconds) = 0;
     // Milliseconds since an arbitrary start; never goes backwards.

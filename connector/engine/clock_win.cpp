@@ -6,7 +6,7 @@ namespace kx7 {
 namespace {
 
 class Win32Clock final : public Clock {
-public:
+  public:
     void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
     uint64_t NowMs() override { return GetTickCount64(); }
 };

@@ -10,7 +10,7 @@ namespace {
 static_assert(sizeof(OSVERSIONINFOEXW) == 284, "GetVersionExW fills 284 bytes");
 
 class Win32OsVersion final : public OsVersionSource {
-public:
+  public:
     bool GetVersion(uint32_t* major, uint32_t* minor) override {
         OSVERSIONINFOEXW info;
         ZeroMemory(&info, sizeof(info));

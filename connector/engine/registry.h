@@ -32,7 +32,7 @@ enum class RegRoot { kCurrentUser, kLocalMachine };
 using RegKey = std::uintptr_t;
 
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     virtual long OpenKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) = 0;
     // Opens the key, creating it and any missing parents first (non-volatile, no class).
@@ -50,7 +50,7 @@ public:
 
 // Closes a key when it leaves scope, so every early return releases it.
 class ScopedRegKey {
-public:
+  public:
     explicit ScopedRegKey(Registry& registry) : registry_(registry) {}
     ~ScopedRegKey() {
         if (key_ != 0) {
@@ -63,7 +63,7 @@ public:
     RegKey* out() { return &key_; }
     RegKey get() const { return key_; }
 
-private:
+  private:
     Registry& registry_;
     RegKey key_ = 0;
 };

@@ -10,7 +10,7 @@ HKEY RootKey(RegRoot root) {
 }
 
 class Win32Registry final : public Registry {
-public:
+  public:
     long OpenKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) override {
         HKEY handle = nullptr;
         LONG rc = RegOpenKeyExW(RootKey(root), path.c_str(), 0, access, &handle);
@@ -20,8 +20,8 @@ public:
 
     long CreateKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) override {
         HKEY handle = nullptr;
-        LONG rc = RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, access, nullptr, &handle, nullptr);
+        LONG rc = RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  access, nullptr, &handle, nullptr);
         *key = rc == ERROR_SUCCESS ? reinterpret_cast<RegKey>(handle) : 0;
         return rc;
     }

@@ -34,7 +34,7 @@ struct ConnectorSettings {
 
 // Reports the running system's major and minor version; false when it cannot be had.
 class OsVersionSource {
-public:
+  public:
     virtual ~OsVersionSource() = default;
     virtual bool GetVersion(uint32_t* major, uint32_t* minor) = 0;
 };

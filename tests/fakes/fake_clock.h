@@ -13,7 +13,7 @@
 namespace kx7::test {
 
 class FakeClock final : public Clock {
-public:
+  public:
     void SleepMs(uint32_t milliseconds) override {
         std::function<void(uint32_t)> hook;
         {
@@ -45,7 +45,7 @@ public:
         return total;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<uint32_t> sleeps_;
     std::function<void(uint32_t)> onSleep_;

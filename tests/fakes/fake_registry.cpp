@@ -33,7 +33,9 @@ FakeRegistry::Key& FakeRegistry::Ensure(RegRoot root, const std::wstring& path) 
     return key;
 }
 
-void FakeRegistry::AddKey(RegRoot root, const std::wstring& path) { Ensure(root, path); }
+void FakeRegistry::AddKey(RegRoot root, const std::wstring& path) {
+    Ensure(root, path);
+}
 
 void FakeRegistry::SetRaw(RegRoot root, const std::wstring& path, const std::wstring& name,
                           uint32_t type, std::vector<uint8_t> data) {
@@ -101,8 +103,7 @@ long FakeRegistry::OpenKey(RegRoot root, const std::wstring& path, uint32_t acce
     return kErrorSuccess;
 }
 
-long FakeRegistry::CreateKey(RegRoot root, const std::wstring& path, uint32_t access,
-                             RegKey* key) {
+long FakeRegistry::CreateKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) {
     opens_.push_back({root, path, access, true});
     *key = 0;
     const KeyId id = Normal(root, path);
@@ -160,6 +161,8 @@ long FakeRegistry::SetDword(RegKey key, const std::wstring& name, uint32_t value
     return kErrorSuccess;
 }
 
-void FakeRegistry::CloseKey(RegKey key) { handles_.erase(key); }
+void FakeRegistry::CloseKey(RegKey key) {
+    handles_.erase(key);
+}
 
 }  // namespace kx7::test

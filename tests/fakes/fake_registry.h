@@ -14,7 +14,7 @@
 namespace kx7::test {
 
 class FakeRegistry final : public Registry {
-public:
+  public:
     struct Value {
         uint32_t type = kRegNone;
         std::vector<uint8_t> data;
@@ -61,7 +61,7 @@ public:
     long SetDword(RegKey key, const std::wstring& name, uint32_t value) override;
     void CloseKey(RegKey key) override;
 
-private:
+  private:
     using KeyId = std::pair<int, std::wstring>;
     struct Key {
         std::wstring path;

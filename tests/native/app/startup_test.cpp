@@ -23,22 +23,22 @@ TEST(StartupArguments, KeyTextPositionAndFirstColonRules) {
         {L"", 0, false},
         {L"/hide", 0, true},
         {L"/HIDE", 0, true},
-        {L"HIDE", 0, false},            // key text at position 0
-        {L"HIDE /HIDE", 0, false},      // only the first occurrence counts
+        {L"HIDE", 0, false},        // key text at position 0
+        {L"HIDE /HIDE", 0, false},  // only the first occurrence counts
         {L"/D:1500 /HIDE", 1500, true},
         {L"/HIDE /D:1500", 1500, true},
         {L"/d:250", 250, false},
-        {L"D:500", 0, false},           // key text at position 0
-        {L"D:1 /D:500", 0, false},      // first "D:" is at position 0
-        {L"/X:7 /D:500", 7, false},     // number after the first colon of the whole string
+        {L"D:500", 0, false},        // key text at position 0
+        {L"D:1 /D:500", 0, false},   // first "D:" is at position 0
+        {L"/X:7 /D:500", 7, false},  // number after the first colon of the whole string
         {L"/D:", 0, false},
         {L"/D:abc", 0, false},
-        {L"/D:  42ms", 42, false},      // atoi skips blanks, stops at the first non-digit
+        {L"/D:  42ms", 42, false},  // atoi skips blanks, stops at the first non-digit
         {L"/D:+15", 15, false},
-        {L"/D:12:34", 12, false},       // up to the next colon
+        {L"/D:12:34", 12, false},                  // up to the next colon
         {L"C:\\Tools\\Hideout\\x /D:5", 0, true},  // the first ":" is that of "C:"
-        {L"/path=c:\\hideout", 0, true},          // "HIDE" inside a word counts
-        {L"/D:-5", 0, false},           // negative waits are not waits
+        {L"/path=c:\\hideout", 0, true},           // "HIDE" inside a word counts
+        {L"/D:-5", 0, false},                      // negative waits are not waits
         {L"/D:99999999999", kMaxStartupDelayMs, false},
         {L"/D:600001", kMaxStartupDelayMs, false},
         {L"/D:600000", 600000, false},
@@ -68,7 +68,7 @@ TEST(StartupArguments, AtoiSaturatesAndStopsAtEnd) {
 
 // Records what start-up asks of the window system, in order.
 class RecordingHost final : public StartupHost {
-public:
+  public:
     uintptr_t titleWindow = 0;
     uintptr_t classWindow = 0;
     std::vector<std::string> calls;
@@ -92,7 +92,7 @@ public:
     void RegisterPrivateClass() override { calls.push_back("register"); }
     void RunMainDialog() override { calls.push_back("dialog"); }
 
-private:
+  private:
     static std::string Narrow(const wchar_t* text) {
         std::string out;
         for (; *text != 0; ++text) {
@@ -108,7 +108,7 @@ TEST(RunStartup, NormalStartWaitsThenRunsTheDialog) {
     EXPECT_FALSE(RunStartup(host, L"/d:1500 /hide", &state));
     const std::vector<std::string> expected = {
         "title:KX7 HostPair Auto Connector", "sleep:1500", "framework",
-        "class:KX7AutoConnector_Class", "register", "dialog"};
+        "class:KX7AutoConnector_Class",      "register",   "dialog"};
     EXPECT_EQ(host.calls, expected);
     EXPECT_EQ(state.m_strArguments, L"/D:1500 /HIDE");
     EXPECT_EQ(state.m_bHideMode, 1);

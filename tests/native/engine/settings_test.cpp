@@ -14,7 +14,7 @@ using test::FakeRegistry;
 const std::wstring kKey = kAutoConnKeyPath;
 
 class FixedOsVersion final : public OsVersionSource {
-public:
+  public:
     FixedOsVersion(bool ok, uint32_t major, uint32_t minor)
         : ok_(ok), major_(major), minor_(minor) {}
     bool GetVersion(uint32_t* major, uint32_t* minor) override {
@@ -23,7 +23,7 @@ public:
         return ok_;
     }
 
-private:
+  private:
     bool ok_;
     uint32_t major_;
     uint32_t minor_;
@@ -110,8 +110,8 @@ TEST(LoadConnectorSettings, FirstStartWritesAllDefaultsInOrder) {
     EXPECT_EQ(s.m_nOsVersion, 0x0601u);
 
     const std::vector<std::pair<std::wstring, uint32_t>> expected = {
-        {L"Interval", 10},       {L"WarmupDelay", 100},     {L"ActiveResetTime", 100},
-        {L"ResetTime", 5},       {L"AfterResetDelay", 2000}, {L"DetachDelay", 5000}};
+        {L"Interval", 10}, {L"WarmupDelay", 100},      {L"ActiveResetTime", 100},
+        {L"ResetTime", 5}, {L"AfterResetDelay", 2000}, {L"DetachDelay", 5000}};
     ASSERT_EQ(reg.writes().size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(reg.writes()[i].name, expected[i].first);

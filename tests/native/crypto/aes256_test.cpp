@@ -1,0 +1,215 @@
+#include "connector/engine/crypto/aes256.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connector/engine/crypto/aes256_inverse.h"
+#include "tests/native/crypto/rsp_reader.h"
+
+namespace kx7 {
+namespace {
+
+using test::DecodeHex;
+using test::EncodeHex;
+using test::ReadRspFile;
+using test::RspRecord;
+using test::VectorPath;
+
+std::vector<uint8_t> Hex(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(DecodeHex(hex, &bytes)) << hex;
+    return bytes;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    return EncodeHex(bytes.data(), bytes.size());
+}
+
+// Runs every record of one ECB known-answer file through the matching direction and returns
+// how many records each section had, so the caller can check that none was skipped.
+void RunKnownAnswerFile(const std::string& file, size_t expected_per_section) {
+    std::vector<RspRecord> records;
+    std::string error;
+    ASSERT_TRUE(ReadRspFile(VectorPath("ciphers/AES/ECB/" + file), &records, &error)) << error;
+    size_t encrypted = 0;
+    size_t decrypted = 0;
+    for (const RspRecord& record : records) {
+        const std::vector<uint8_t> key = Hex(record.fields.at("KEY"));
+        const std::vector<uint8_t> plaintext = Hex(record.fields.at("PLAINTEXT"));
+        const std::vector<uint8_t> ciphertext = Hex(record.fields.at("CIPHERTEXT"));
+        ASSERT_EQ(key.size(), kAes256KeySize);
+        ASSERT_EQ(plaintext.size(), ciphertext.size());
+        ASSERT_EQ(plaintext.size() % kAesBlockSize, 0u);
+        const std::string where = file + " " + record.section + " " + record.fields.at("COUNT");
+        std::vector<uint8_t> result(plaintext.size());
+        if (record.section == "ENCRYPT") {
+            Aes256EncryptEcb(key.data(), plaintext.data(), result.data(), plaintext.size());
+            EXPECT_EQ(Hex(result), Hex(ciphertext)) << where;
+            if (plaintext.size() == kAesBlockSize) {
+                std::vector<uint8_t> block(kAesBlockSize);
+                Aes256EncryptBlock(key.data(), plaintext.data(), block.data());
+                EXPECT_EQ(Hex(block), Hex(ciphertext)) << where;
+            }
+            ++encrypted;
+        } else if (record.section == "DECRYPT") {
+            Aes256DecryptEcb(key.data(), ciphertext.data(), result.data(), ciphertext.size());
+            EXPECT_EQ(Hex(result), Hex(plaintext)) << where;
+            if (ciphertext.size() == kAesBlockSize) {
+                std::vector<uint8_t> block(kAesBlockSize);
+                Aes256DecryptBlock(key.data(), ciphertext.data(), block.data());
+                EXPECT_EQ(Hex(block), Hex(plaintext)) << where;
+            }
+            ++decrypted;
+        } else {
+            ADD_FAILURE() << "unknown section " << record.section << " in " << file;
+        }
+    }
+    EXPECT_EQ(encrypted, expected_per_section) << file;
+    EXPECT_EQ(decrypted, expected_per_section) << file;
+}
+
+TEST(Aes256KnownAnswers, GfSbox) {
+    RunKnownAnswerFile("ECBGFSbox256.rsp", 5);
+}
+TEST(Aes256KnownAnswers, KeySbox) {
+    RunKnownAnswerFile("ECBKeySbox256.rsp", 16);
+}
+TEST(Aes256KnownAnswers, VarKey) {
+    RunKnownAnswerFile("ECBVarKey256.rsp", 256);
+}
+TEST(Aes256KnownAnswers, VarTxt) {
+    RunKnownAnswerFile("ECBVarTxt256.rsp", 128);
+}
+TEST(Aes256KnownAnswers, MultiBlockMessages) {
+    RunKnownAnswerFile("ECBMMT256.rsp", 10);
+}
+
+const std::vector<uint8_t> kExampleKey =
+    Hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+const std::vector<uint8_t> kExamplePlaintext = Hex("00112233445566778899aabbccddeeff");
+const std::vector<uint8_t> kExampleCiphertext = Hex("8ea2b7ca516745bfeafc49904b496089");
+
+TEST(Aes256, StandardExampleEncryptsAndDecrypts) {
+    std::vector<uint8_t> block(kAesBlockSize);
+    Aes256EncryptBlock(kExampleKey.data(), kExamplePlaintext.data(), block.data());
+    EXPECT_EQ(Hex(block), Hex(kExampleCiphertext));
+    Aes256DecryptBlock(kExampleKey.data(), kExampleCiphertext.data(), block.data());
+    EXPECT_EQ(Hex(block), Hex(kExamplePlaintext));
+}
+
+std::vector<uint8_t> PatternedMessage(size_t length) {
+    // Distinct blocks, so that a mix-up of block order or offsets shows.
+    std::vector<uint8_t> message(length);
+    for (size_t i = 0; i < length; ++i) {
+        message[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    return message;
+}
+
+TEST(Aes256, EcbEqualsOneBlockCallPerBlock) {
+    const std::vector<uint8_t> plaintext = PatternedMessage(128);
+    std::vector<uint8_t> whole(plaintext.size());
+    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), whole.data(), plaintext.size());
+
+    std::vector<uint8_t> blockwise(plaintext.size());
+    for (size_t offset = 0; offset < plaintext.size(); offset += kAesBlockSize) {
+        Aes256EncryptBlock(kExampleKey.data(), plaintext.data() + offset,
+                           blockwise.data() + offset);
+    }
+    EXPECT_EQ(Hex(whole), Hex(blockwise));
+
+    std::vector<uint8_t> decrypted(whole.size());
+    Aes256DecryptEcb(kExampleKey.data(), whole.data(), decrypted.data(), whole.size());
+    EXPECT_EQ(Hex(decrypted), Hex(plaintext));
+}
+
+TEST(Aes256, WorksInPlace) {
+    std::vector<uint8_t> block = kExamplePlaintext;
+    Aes256EncryptBlock(kExampleKey.data(), block.data(), block.data());
+    EXPECT_EQ(Hex(block), Hex(kExampleCiphertext));
+    Aes256DecryptBlock(kExampleKey.data(), block.data(), block.data());
+    EXPECT_EQ(Hex(block), Hex(kExamplePlaintext));
+
+    const std::vector<uint8_t> plaintext = PatternedMessage(96);
+    std::vector<uint8_t> expected(plaintext.size());
+    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), expected.data(), plaintext.size());
+    std::vector<uint8_t> buffer = plaintext;
+    Aes256EncryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    EXPECT_EQ(Hex(buffer), Hex(expected));
+    Aes256DecryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    EXPECT_EQ(Hex(buffer), Hex(plaintext));
+}
+
+TEST(Aes256, PartialTrailingBlockIsLeftUntouched) {
+    const std::vector<uint8_t> plaintext = PatternedMessage(40);
+    std::vector<uint8_t> expected(32);
+    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), expected.data(), 32);
+
+    std::vector<uint8_t> out(plaintext.size(), 0xa5);
+    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    EXPECT_EQ(Hex(std::vector<uint8_t>(out.begin(), out.begin() + 32)), Hex(expected));
+    EXPECT_EQ(Hex(std::vector<uint8_t>(out.begin() + 32, out.end())),
+              Hex(std::vector<uint8_t>(8, 0xa5)));
+
+    std::vector<uint8_t> buffer = plaintext;
+    Aes256EncryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    EXPECT_EQ(Hex(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 32)), Hex(expected));
+    EXPECT_EQ(Hex(std::vector<uint8_t>(buffer.begin() + 32, buffer.end())),
+              Hex(std::vector<uint8_t>(plaintext.begin() + 32, plaintext.end())));
+
+    Aes256DecryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    EXPECT_EQ(Hex(buffer), Hex(plaintext));
+}
+
+TEST(Aes256, LessThanOneBlockWritesNothing) {
+    const std::vector<uint8_t> plaintext = PatternedMessage(15);
+    std::vector<uint8_t> out(plaintext.size(), 0x3c);
+    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    EXPECT_EQ(Hex(out), Hex(std::vector<uint8_t>(15, 0x3c)));
+    Aes256DecryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    EXPECT_EQ(Hex(out), Hex(std::vector<uint8_t>(15, 0x3c)));
+    Aes256EncryptEcb(kExampleKey.data(), nullptr, nullptr, 0);
+}
+
+TEST(Aes256, ConcurrentCallersWithDifferentKeysDoNotInterfere) {
+    // Any state kept outside the caller's stack would let one thread's key leak into another
+    // thread's output.
+    constexpr int kThreads = 4;
+    const std::vector<uint8_t> plaintext = PatternedMessage(4096);
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<std::vector<uint8_t>> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        std::vector<uint8_t> key = kExampleKey;
+        key[0] = static_cast<uint8_t>(t);
+        std::vector<uint8_t> ciphertext(plaintext.size());
+        Aes256EncryptEcb(key.data(), plaintext.data(), ciphertext.data(), plaintext.size());
+        keys.push_back(key);
+        expected.push_back(ciphertext);
+    }
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t]() {
+            std::vector<uint8_t> out(plaintext.size());
+            for (int round = 0; round < 50; ++round) {
+                Aes256EncryptEcb(keys[t].data(), plaintext.data(), out.data(), out.size());
+                if (out != expected[t]) {
+                    ++mismatches[t];
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    }
+}
+
+}  // namespace
+}  // namespace kx7
