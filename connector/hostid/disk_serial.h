@@ -1,0 +1,60 @@
+// The serial number of the first physical disk as one item of the host fingerprint. The disk
+// reports it in its ATA IDENTIFY DEVICE answer; this file holds what does not depend on how
+// that answer is fetched: the request block, the device path and the serial text.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kx7 {
+
+constexpr size_t kIdentifySize = 512;
+// Words 10 to 19 of the IDENTIFY data, two characters per word.
+constexpr size_t kSerialFirstWord = 10;
+constexpr size_t kSerialWordCount = 10;
+constexpr size_t kSerialLength = 2 * kSerialWordCount;
+
+constexpr uint8_t kAtaIdentifyDevice = 0xEC;
+constexpr uint32_t kSmartRcvDriveData = 0x7C088;
+// The request block as allocated, and the part of it that is handed over: the one-byte data
+// buffer at its end carries nothing for IDENTIFY.
+constexpr size_t kSmartRequestAllocSize = 33;
+constexpr uint32_t kSmartRequestLength = 32;
+constexpr size_t kSmartResultAllocSize = 529;
+constexpr uint32_t kSmartResultLength = 528;
+constexpr size_t kSmartResultDriverError = 4;
+constexpr size_t kSmartResultIdeError = 5;
+constexpr size_t kSmartResultIdentifyOffset = 16;
+// Characters in the device path buffer, terminator included.
+constexpr size_t kDrivePathChars = 128;
+
+// "\\.\PhysicalDriveN" for the drive number.
+std::wstring PhysicalDrivePath(int driveNumber);
+
+// Master/slave selection in the drive/head register: odd drive numbers address the second
+// device on the channel.
+uint8_t DriveHeadRegister(int driveNumber);
+
+// The zeroed and filled request block for IDENTIFY DEVICE, byte for byte as the SMART
+// interface expects it (buffer size little-endian, then the ATA registers, then the drive).
+std::array<uint8_t, kSmartRequestAllocSize> BuildSmartIdentifyRequest(int driveNumber);
+
+// The zeroed result block with its buffer size field set, ready to receive the answer.
+std::array<uint8_t, kSmartResultAllocSize> NewSmartIdentifyResult();
+
+// Writes the characters of count IDENTIFY words to dest in reading order (high byte of each
+// word first), NUL-terminates them and removes blanks at both ends. dest holds 2 * count + 1
+// bytes; bytes behind the text are NUL.
+void AtaStringToText(char* dest, const uint16_t* words, size_t count);
+
+// IDENTIFY word index of the 512-byte answer, which is little-endian on the wire.
+uint16_t IdentifyWord(const std::array<uint8_t, kIdentifySize>& identify, size_t index);
+
+// The serial text of an IDENTIFY answer as the fingerprint stores it: exactly 20 bytes, the
+// trimmed text followed by NULs, and no terminator when the serial has all 20 characters.
+std::array<char, kSerialLength> DiskSerialFromIdentify(
+    const std::array<uint8_t, kIdentifySize>& identify);
+
+}  // namespace kx7
