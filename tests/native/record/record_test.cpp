@@ -1,0 +1,377 @@
+#include "connector/engine/record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "connector/engine/settings.h"
+#include "tests/fakes/fake_registry.h"
+
+namespace kx7 {
+namespace {
+
+using test::FakeRegistry;
+
+constexpr RegRoot kHkcu = RegRoot::kCurrentUser;
+const std::wstring kRecordKey = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+const std::wstring kSentinel = L"untouched";
+
+std::vector<uint8_t> Utf16(const std::wstring& text) {
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(c) & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((static_cast<uint32_t>(c) >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// The record as the agent leaves it, without the value named by skip, if any.
+void PlantFullRecord(FakeRegistry& reg, const std::wstring& skip = L"") {
+    const auto dword = [&](const wchar_t* name, uint32_t value) {
+        if (skip != name) {
+            reg.SetDwordValue(kHkcu, kRecordKey, name, value);
+        }
+    };
+    const auto text = [&](const wchar_t* name, const wchar_t* value) {
+        if (skip != name) {
+            reg.SetString(kHkcu, kRecordKey, name, value);
+        }
+    };
+    dword(L"NICIndex", 3);
+    text(L"NICDescription", L"Gigabit Adapter");
+    text(L"MACID", L"00-1A-2B-3C-4D-5E");
+    text(L"DIskSerial", L"WD-123456");
+    text(L"ComputerName", L"DESK-07");
+    text(L"OSKey", L"ABCDE-12345");
+    text(L"CPUID", L"BFEBFBFF000306A9");
+    dword(L"CleanRegistry", 0);
+}
+
+// A record whose members all hold leftovers, so that the load has to reset every one.
+RegisteredPcRecord StaleRecord() {
+    RegisteredPcRecord r;
+    r.m_nNicIndex = 99;
+    r.m_strNicDescription = r.m_strMacId = r.m_strDiskSerial = r.m_strComputerName = r.m_strOsKey =
+        r.m_strCpuId = L"stale";
+    r.m_bCleanRegistry = true;
+    return r;
+}
+
+uint32_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
+    const FakeRegistry::Value* v = reg.Find(kHkcu, kRecordKey, name);
+    EXPECT_NE(v, nullptr) << "missing value";
+    if (v == nullptr || v->data.size() != 4) {
+        return 0xDEADBEEF;
+    }
+    EXPECT_EQ(v->type, kRegDword);
+    return static_cast<uint32_t>(v->data[0] | v->data[1] << 8 | v->data[2] << 16 |
+                                 static_cast<uint32_t>(v->data[3]) << 24);
+}
+
+// Plants raw value data and reads it back through ReadRegString.
+int ReadRaw(uint32_t type, const std::vector<uint8_t>& data, std::wstring* dest) {
+    FakeRegistry reg;
+    reg.SetRaw(kHkcu, kRecordKey, L"V", type, data);
+    const int rc = ReadRegString(reg, kRecordKey, L"V", dest);
+    EXPECT_EQ(reg.openHandles(), 0u);
+    return rc;
+}
+
+TEST(ReadRegString, KeyAndValueFailuresLeaveDestination) {
+    FakeRegistry reg;
+    std::wstring dest = kSentinel;
+    EXPECT_EQ(ReadRegString(reg, kRecordKey, L"MACID", &dest), kRegKeyUnavailable);
+    EXPECT_EQ(dest, kSentinel);
+
+    reg.AddKey(kHkcu, kRecordKey);
+    EXPECT_EQ(ReadRegString(reg, kRecordKey, L"MACID", &dest), kRegValueUnreadable);
+    EXPECT_EQ(dest, kSentinel);
+
+    reg.SetString(kHkcu, kRecordKey, L"MACID", L"00-11");
+    reg.DenyKey(kHkcu, kRecordKey);
+    EXPECT_EQ(ReadRegString(reg, kRecordKey, L"MACID", &dest), kRegKeyUnavailable);
+    EXPECT_EQ(dest, kSentinel);
+
+    EXPECT_EQ(reg.openHandles(), 0u);
+    for (const auto& open : reg.opens()) {
+        EXPECT_EQ(open.root, kHkcu);
+        EXPECT_EQ(open.access, kKeyReadWrite);
+        EXPECT_FALSE(open.create) << "reading never creates the key";
+    }
+}
+
+TEST(ReadRegString, TypesAccepted) {
+    std::wstring dest = kSentinel;
+    const std::vector<uint8_t> text = Utf16(std::wstring(L"%TEMP%\\x") + L'\0');
+    EXPECT_EQ(ReadRaw(kRegSz, text, &dest), 0);
+    EXPECT_EQ(dest, L"%TEMP%\\x");
+
+    dest = kSentinel;
+    EXPECT_EQ(ReadRaw(kRegExpandSz, text, &dest), 0);
+    EXPECT_EQ(dest, L"%TEMP%\\x") << "no expansion";
+
+    for (uint32_t type : {kRegBinary, kRegDword, kRegNone, kRegQword, uint32_t{7}}) {
+        dest = kSentinel;
+        EXPECT_EQ(ReadRaw(type, text, &dest), kRegValueUnreadable) << "type " << type;
+        EXPECT_EQ(dest, kSentinel);
+    }
+}
+
+TEST(ReadRegString, LengthLimits) {
+    std::wstring dest;
+    const std::wstring longest(1022, L'x');
+    std::vector<uint8_t> data = Utf16(longest + L'\0');
+    ASSERT_EQ(data.size(), 2046u);
+    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "1022 characters and terminator fill it";
+    EXPECT_EQ(dest, longest);
+
+    dest = kSentinel;
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x')), &dest), kRegValueUnreadable)
+        << "2046 bytes without terminator";
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x') + L'\0'), &dest), kRegValueUnreadable)
+        << "1023 characters do not fit with their terminator";
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(4000, L'x') + L'\0'), &dest), kRegValueUnreadable);
+    // Short text padded with zeros beyond the buffer still does not fit.
+    std::vector<uint8_t> padded = Utf16(L"ab");
+    padded.resize(2048, 0);
+    EXPECT_EQ(ReadRaw(kRegSz, padded, &dest), kRegValueUnreadable);
+    EXPECT_EQ(dest, kSentinel);
+}
+
+TEST(ReadRegString, TerminatorAndEmbeddedNul) {
+    std::wstring dest = kSentinel;
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(L"abc"), &dest), kRegValueUnreadable) << "unterminated";
+    EXPECT_EQ(dest, kSentinel);
+
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd", 5)), &dest), kRegValueUnreadable)
+        << "a NUL in the middle is no terminator";
+    EXPECT_EQ(dest, kSentinel);
+
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd\0", 6)), &dest), 0);
+    EXPECT_EQ(dest, L"ab") << "the text ends at the first NUL";
+
+    dest = kSentinel;
+    EXPECT_EQ(ReadRaw(kRegSz, {}, &dest), 0) << "an empty value";
+    EXPECT_EQ(dest, L"");
+
+    dest = kSentinel;
+    EXPECT_EQ(ReadRaw(kRegSz, {0, 0}, &dest), 0) << "only a terminator";
+    EXPECT_EQ(dest, L"");
+}
+
+TEST(ReadRegString, OddByteLengths) {
+    std::wstring dest = kSentinel;
+    std::vector<uint8_t> data = Utf16(std::wstring(L"ab\0", 3));
+    data.push_back(0x41);
+    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "stray byte after a terminator";
+    EXPECT_EQ(dest, L"ab");
+
+    dest = kSentinel;
+    data = Utf16(L"ab");
+    data.push_back(0);  // half a terminator
+    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), kRegValueUnreadable);
+    EXPECT_EQ(dest, kSentinel);
+
+    EXPECT_EQ(ReadRaw(kRegSz, {0}, &dest), 0) << "a single byte holds no character";
+    EXPECT_EQ(dest, L"");
+}
+
+TEST(ReadRegString, WideCharactersKeepTheirValue) {
+    std::wstring dest;
+    const std::wstring text = {L'\u00e9', L'\u4e2d', L'\uff21'};
+    EXPECT_EQ(ReadRaw(kRegSz, Utf16(text + L'\0'), &dest), 0);
+    EXPECT_EQ(dest, text);
+}
+
+TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
+    FakeRegistry reg;
+    RegisteredPcRecord record = StaleRecord();
+    EXPECT_FALSE(LoadRegisteredRecord(reg, &record));
+
+    EXPECT_EQ(record.m_nNicIndex, kRegKeyUnavailable);
+    EXPECT_EQ(record.m_strNicDescription, L"");
+    EXPECT_EQ(record.m_strMacId, L"");
+    EXPECT_EQ(record.m_strDiskSerial, L"");
+    EXPECT_EQ(record.m_strComputerName, L"");
+    EXPECT_EQ(record.m_strOsKey, L"");
+    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_FALSE(record.m_bCleanRegistry);
+
+    ASSERT_TRUE(reg.HasKey(kHkcu, kRecordKey));
+    EXPECT_EQ(reg.ValueCount(kHkcu, kRecordKey), 1u);
+    EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u);
+    ASSERT_EQ(reg.writes().size(), 1u);
+    EXPECT_EQ(reg.writes()[0].name, L"CleanRegistry");
+    EXPECT_EQ(reg.openHandles(), 0u);
+    for (const auto& open : reg.opens()) {
+        EXPECT_EQ(open.root, kHkcu) << "the record lives under HKEY_CURRENT_USER only";
+        EXPECT_EQ(open.access, kKeyReadWrite);
+    }
+}
+
+TEST(LoadRegisteredRecord, FullRecord) {
+    FakeRegistry reg;
+    PlantFullRecord(reg);
+    RegisteredPcRecord record = StaleRecord();
+    EXPECT_TRUE(LoadRegisteredRecord(reg, &record));
+    EXPECT_EQ(record.m_nNicIndex, 3);
+    EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter");
+    EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E");
+    EXPECT_EQ(record.m_strDiskSerial, L"WD-123456");
+    EXPECT_EQ(record.m_strComputerName, L"DESK-07");
+    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
+    EXPECT_EQ(record.m_strCpuId, L"BFEBFBFF000306A9");
+    EXPECT_FALSE(record.m_bCleanRegistry);
+    EXPECT_TRUE(reg.writes().empty()) << "a stored 0 needs no repair";
+}
+
+TEST(LoadRegisteredRecord, NicIndexIsNotRequired) {
+    FakeRegistry missing;
+    PlantFullRecord(missing, L"NICIndex");
+    RegisteredPcRecord record;
+    EXPECT_TRUE(LoadRegisteredRecord(missing, &record));
+    EXPECT_EQ(record.m_nNicIndex, kRegValueUnreadable) << "missing";
+    EXPECT_EQ(record.m_strCpuId, L"BFEBFBFF000306A9");
+
+    FakeRegistry text;
+    PlantFullRecord(text);
+    text.SetString(kHkcu, kRecordKey, L"NICIndex", L"3");
+    EXPECT_TRUE(LoadRegisteredRecord(text, &record));
+    EXPECT_EQ(record.m_nNicIndex, kRegValueUnreadable) << "wrong type";
+
+    FakeRegistry shortDword;
+    PlantFullRecord(shortDword);
+    shortDword.SetRaw(kHkcu, kRecordKey, L"NICIndex", kRegDword, {3, 0});
+    EXPECT_TRUE(LoadRegisteredRecord(shortDword, &record));
+    EXPECT_EQ(record.m_nNicIndex, kRegValueUnreadable) << "short DWORD";
+
+    FakeRegistry negative;
+    PlantFullRecord(negative);
+    negative.SetDwordValue(kHkcu, kRecordKey, L"NICIndex", 0xFFFFFFFE);
+    EXPECT_TRUE(LoadRegisteredRecord(negative, &record));
+    EXPECT_EQ(record.m_nNicIndex, -2) << "kept as read";
+    EXPECT_TRUE(negative.writes().empty()) << "NICIndex is never repaired";
+}
+
+// Plants the full record except one string, which is given as raw data of the given type.
+FakeRegistry RecordWith(const std::wstring& name, uint32_t type, std::vector<uint8_t> data) {
+    FakeRegistry reg;
+    PlantFullRecord(reg);
+    reg.SetRaw(kHkcu, kRecordKey, name, type, std::move(data));
+    return reg;
+}
+
+TEST(LoadRegisteredRecord, StopsAtFirstUnreadableString) {
+    // DIskSerial is the third string; each way of being unreadable obeys the same stop rule.
+    const std::vector<FakeRegistry> cases = [] {
+        std::vector<FakeRegistry> v;
+        FakeRegistry absent;
+        PlantFullRecord(absent, L"DIskSerial");
+        v.push_back(absent);
+        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(L"WD-123456")));
+        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(std::wstring(1023, L'9') + L'\0')));
+        v.push_back(RecordWith(L"DIskSerial", kRegBinary, Utf16(std::wstring(L"WD\0", 3))));
+        return v;
+    }();
+    for (size_t i = 0; i < cases.size(); ++i) {
+        FakeRegistry reg = cases[i];
+        RegisteredPcRecord record = StaleRecord();
+        EXPECT_FALSE(LoadRegisteredRecord(reg, &record)) << "case " << i;
+        EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter") << "case " << i;
+        EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E") << "case " << i;
+        EXPECT_EQ(record.m_strDiskSerial, L"") << "case " << i;
+        EXPECT_EQ(record.m_strComputerName, L"") << "case " << i;
+        EXPECT_EQ(record.m_strOsKey, L"") << "case " << i;
+        EXPECT_EQ(record.m_strCpuId, L"") << "case " << i;
+        // NICIndex, three strings and CleanRegistry: the later strings are never read.
+        EXPECT_EQ(reg.opens().size(), 5u) << "case " << i;
+        EXPECT_EQ(reg.openHandles(), 0u);
+    }
+}
+
+TEST(LoadRegisteredRecord, FirstAndLastStringFailures) {
+    FakeRegistry first = RecordWith(L"NICDescription", kRegSz, Utf16(L"x"));
+    RegisteredPcRecord record = StaleRecord();
+    EXPECT_FALSE(LoadRegisteredRecord(first, &record));
+    EXPECT_EQ(record.m_strNicDescription, L"");
+    EXPECT_EQ(record.m_strMacId, L"");
+    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_EQ(record.m_nNicIndex, 3) << "read before the strings";
+
+    FakeRegistry last = RecordWith(L"CPUID", kRegDword, {1, 0, 0, 0});
+    record = StaleRecord();
+    EXPECT_FALSE(LoadRegisteredRecord(last, &record));
+    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
+    EXPECT_EQ(record.m_strCpuId, L"");
+}
+
+TEST(LoadRegisteredRecord, CleanRegistryFlagAndRepair) {
+    struct Case {
+        const char* what;
+        bool plant;
+        uint32_t type;
+        std::vector<uint8_t> data;
+        bool flag;
+        bool repaired;
+    };
+    const Case cases[] = {
+        {"5 sets the flag", true, kRegDword, {5, 0, 0, 0}, true, false},
+        {"0x7FFFFFFF sets the flag", true, kRegDword, {0xFF, 0xFF, 0xFF, 0x7F}, true, false},
+        {"0 leaves it", true, kRegDword, {0, 0, 0, 0}, false, false},
+        {"0xFFFFFFFF is negative", true, kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, false, true},
+        {"0x80000000 is negative", true, kRegDword, {0, 0, 0, 0x80}, false, true},
+        {"text is not a DWORD", true, kRegSz, Utf16(std::wstring(L"1\0", 2)), false, true},
+        {"missing", false, kRegNone, {}, false, true},
+    };
+    for (const Case& c : cases) {
+        FakeRegistry reg;
+        PlantFullRecord(reg, c.plant ? L"" : L"CleanRegistry");
+        if (c.plant) {
+            reg.SetRaw(kHkcu, kRecordKey, L"CleanRegistry", c.type, c.data);
+        }
+        RegisteredPcRecord record;
+        record.m_bCleanRegistry = !c.flag;
+        LoadRegisteredRecord(reg, &record);
+        EXPECT_EQ(record.m_bCleanRegistry, c.flag) << c.what;
+        EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u) << c.what;
+        if (c.repaired) {
+            EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u) << c.what;
+        }
+    }
+}
+
+TEST(LoadRegisteredRecord, FailedRepairIsIgnored) {
+    FakeRegistry reg;
+    PlantFullRecord(reg);
+    reg.SetDwordValue(kHkcu, kRecordKey, L"CleanRegistry", 0xFFFFFFFF);
+    reg.FailWrites(true);
+    RegisteredPcRecord record;
+    EXPECT_TRUE(LoadRegisteredRecord(reg, &record));
+    EXPECT_FALSE(record.m_bCleanRegistry);
+    EXPECT_EQ(reg.openHandles(), 0u);
+}
+
+TEST(DriveBindingKeyPath, IdentifierEndsAtFirstZeroByte) {
+    const std::wstring base = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\";
+    uint8_t id[16];
+    for (size_t i = 0; i < 16; ++i) {
+        id[i] = static_cast<uint8_t>('A' + i);
+    }
+    id[10] = 0;
+    EXPECT_EQ(DriveBindingKeyPath(id), base + L"ABCDEFGHIJ\\") << "10-character key name";
+
+    id[10] = 'K';
+    EXPECT_EQ(DriveBindingKeyPath(id), base + L"ABCDEFGHIJKLMNOP\\")
+        << "no zero byte: all 16 bytes and nothing beyond";
+
+    id[0] = 0;
+    EXPECT_EQ(DriveBindingKeyPath(id), base + L"\\");
+
+    const uint8_t high[16] = {'S', 'N', 0xE9, 0x80, 0};
+    EXPECT_EQ(DriveBindingKeyPath(high), base + L"SN\u00e9\u0080\\") << "bytes widen as Latin-1";
+}
+
+}  // namespace
+}  // namespace kx7
