@@ -1,0 +1,108 @@
+// One command, one 80-byte record: the pass-through structure, four zero bytes and a 32-byte
+// sense area that the driver may fill and nobody reads. The record is both the input and the
+// output of the request, so the status and the transferred length are read back from it.
+#include "connector/device/scsi_pass_through_win.h"
+
+// The lean Windows header leaves out the control-code macros that ntddscsi.h builds on.
+#include <winioctl.h>
+#include <ntddscsi.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace kx7 {
+namespace {
+
+struct PassThroughRecord {
+    SCSI_PASS_THROUGH_DIRECT header;
+    uint8_t filler[4];
+    uint8_t sense[pass_through::kSenseInfoLength];
+};
+
+// The drive sees this exact layout; a header with a different packing would send garbage, so
+// every offset the driver relies on is pinned to the 32-bit layout.
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == pass_through::kStructLength,
+              "32-bit SCSI_PASS_THROUGH_DIRECT is 44 bytes");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0, "Length");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, PathId) == 3, "PathId");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId) == 4, "TargetId");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Lun) == 5, "Lun");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7, "SenseInfoLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12, "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16, "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20, "DataBuffer");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24, "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28, "Cdb");
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb) == 16, "Cdb holds 16 bytes");
+static_assert(offsetof(PassThroughRecord, sense) == pass_through::kSenseInfoOffset,
+              "sense area follows the filler");
+static_assert(sizeof(PassThroughRecord) == pass_through::kRequestSize, "record is 80 bytes");
+static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == pass_through::kIoctlScsiPassThroughDirect,
+              "control code");
+
+}  // namespace
+
+WinScsiPassThrough::WinScsiPassThrough(HANDLE handle, DeviceIoControlFn ioControl)
+    : handle_(handle), ioControl_(ioControl) {}
+
+WinScsiPassThrough::~WinScsiPassThrough() {
+    if (handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr) {
+        CloseHandle(handle_);
+    }
+}
+
+ScsiResult WinScsiPassThrough::Execute(const uint8_t* cdb, uint8_t cdbLength,
+                                       DataDirection direction, uint8_t* buffer, uint32_t length,
+                                       uint32_t timeoutSeconds) {
+    ScsiResult result;
+    // A block that does not fit the structure, or data without a buffer, would hand the driver
+    // a request it cannot honour; treat it like a request that never got there.
+    if (cdbLength > sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb) || (cdbLength != 0 && cdb == nullptr) ||
+        (length != 0 && buffer == nullptr)) {
+        return result;
+    }
+
+    PassThroughRecord record;
+    std::memset(&record, 0, sizeof(record));
+    SCSI_PASS_THROUGH_DIRECT& h = record.header;
+    h.Length = pass_through::kStructLength;
+    h.PathId = pass_through::kPathId;
+    h.TargetId = pass_through::kTargetId;
+    h.Lun = pass_through::kLun;
+    h.CdbLength = cdbLength;
+    h.SenseInfoLength = pass_through::kSenseInfoLength;
+    h.DataIn = direction == DataDirection::kIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+    h.DataTransferLength = length;
+    h.TimeOutValue = timeoutSeconds;
+    h.DataBuffer = length != 0 ? buffer : nullptr;
+    h.SenseInfoOffset = pass_through::kSenseInfoOffset;
+    if (cdbLength != 0) {
+        std::memcpy(h.Cdb, cdb, cdbLength);
+    }
+
+    DWORD bytesReturned = 0;
+    const BOOL ok = ioControl_(handle_, pass_through::kIoctlScsiPassThroughDirect, &record,
+                               sizeof(record), &record, sizeof(record), &bytesReturned, nullptr);
+    if (!ok) {
+        return result;
+    }
+    result.completed = true;
+    result.scsiStatus = h.ScsiStatus;
+    result.dataTransferLength = h.DataTransferLength;
+    return result;
+}
+
+std::unique_ptr<ScsiPassThrough> OpenDriveForPassThrough(const std::wstring& path) {
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    return std::make_unique<WinScsiPassThrough>(handle);
+}
+
+}  // namespace kx7
