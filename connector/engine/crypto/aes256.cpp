@@ -94,16 +94,7 @@ void Aes256EncryptBlock(const uint8_t key[kAes256KeySize], const uint8_t in[kAes
 
 void Aes256EncryptEcb(const uint8_t key[kAes256KeySize], const uint8_t* in, uint8_t* out,
                       size_t length) {
-    const size_t blocks = length / kAesBlockSize;
-    if (blocks == 0) {
-        return;
-    }
-    KeySchedule schedule;
-    aes_internal::ExpandKey(key, &schedule);
-    for (size_t i = 0; i < blocks; ++i) {
-        EncryptWithSchedule(schedule, in + i * kAesBlockSize, out + i * kAesBlockSize);
-    }
-    SecureZero(&schedule, sizeof(schedule));
+    aes_internal::RunEcb(key, in, out, length, EncryptWithSchedule);
 }
 
 }  // namespace kx7

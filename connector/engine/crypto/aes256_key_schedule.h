@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "connector/engine/crypto/aes256.h"
+#include "connector/engine/crypto/secure_zero.h"
 
 namespace kx7 {
 namespace aes_internal {
@@ -73,6 +74,23 @@ inline void AddRoundKey(uint8_t state[kAesBlockSize], const KeySchedule& schedul
     for (size_t i = 0; i < kAesBlockSize; ++i) {
         state[i] ^= round_key[i];
     }
+}
+
+// Runs one block function over every whole block with a key schedule expanded once for the
+// call; a partial tail is neither read nor written.
+template <typename BlockFunction>
+void RunEcb(const uint8_t key[kAes256KeySize], const uint8_t* in, uint8_t* out, size_t length,
+            BlockFunction block) {
+    const size_t blocks = length / kAesBlockSize;
+    if (blocks == 0) {
+        return;
+    }
+    KeySchedule schedule;
+    ExpandKey(key, &schedule);
+    for (size_t i = 0; i < blocks; ++i) {
+        block(schedule, in + i * kAesBlockSize, out + i * kAesBlockSize);
+    }
+    SecureZero(&schedule, sizeof(schedule));
 }
 
 }  // namespace aes_internal
