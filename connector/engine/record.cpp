@@ -104,15 +104,11 @@ bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record) {
     return ok;
 }
 
-std::wstring DriveBindingKeyPath(const uint8_t identifier[16]) {
+std::wstring DriveBindingKeyPath(AnsiCodePage& codePage, const uint8_t identifier[16]) {
     std::wstring path = kAgentKeyPath;
     path += L'\\';
-    // Bounded to the identifier's 16 bytes even when it holds no zero byte. Bytes are widened
-    // as Latin-1 for now; the agent writes the same bytes, so only a non-ASCII identifier
-    // would need the ANSI code page here.
-    for (size_t i = 0; i < kDriveIdentifierSize && identifier[i] != 0; ++i) {
-        path.push_back(static_cast<wchar_t>(identifier[i]));
-    }
+    // Bounded to the identifier's 16 bytes even when it holds no zero byte.
+    path += codePage.ToWide(reinterpret_cast<const char*>(identifier), kDriveIdentifierSize);
     path += L'\\';
     return path;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "connector/engine/code_page.h"
 #include "connector/engine/registry.h"
 
 namespace kx7 {
@@ -45,7 +46,8 @@ int ReadRegString(Registry& registry, const std::wstring& keyPath, const std::ws
 bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record);
 
 // The key holding a drive's binding value "Mode": the agent key, the identifier and a trailing
-// backslash. The identifier is ANSI text ending at its first zero byte, or all 16 bytes.
-std::wstring DriveBindingKeyPath(const uint8_t identifier[16]);
+// backslash. The identifier is ANSI text ending at its first zero byte, or all 16 bytes,
+// widened through the code page.
+std::wstring DriveBindingKeyPath(AnsiCodePage& codePage, const uint8_t identifier[16]);
 
 }  // namespace kx7

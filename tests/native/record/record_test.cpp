@@ -8,6 +8,7 @@
 
 #include "connector/engine/settings.h"
 #include "tests/fakes/fake_registry.h"
+#include "tests/fakes/latin1_code_page.h"
 
 namespace kx7 {
 namespace {
@@ -355,22 +356,24 @@ TEST(LoadRegisteredRecord, FailedRepairIsIgnored) {
 
 TEST(DriveBindingKeyPath, IdentifierEndsAtFirstZeroByte) {
     const std::wstring base = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\";
+    Latin1CodePage codePage;
     uint8_t id[16];
     for (size_t i = 0; i < 16; ++i) {
         id[i] = static_cast<uint8_t>('A' + i);
     }
     id[10] = 0;
-    EXPECT_EQ(DriveBindingKeyPath(id), base + L"ABCDEFGHIJ\\") << "10-character key name";
+    EXPECT_EQ(DriveBindingKeyPath(codePage, id), base + L"ABCDEFGHIJ\\") << "10-character key name";
 
     id[10] = 'K';
-    EXPECT_EQ(DriveBindingKeyPath(id), base + L"ABCDEFGHIJKLMNOP\\")
+    EXPECT_EQ(DriveBindingKeyPath(codePage, id), base + L"ABCDEFGHIJKLMNOP\\")
         << "no zero byte: all 16 bytes and nothing beyond";
 
     id[0] = 0;
-    EXPECT_EQ(DriveBindingKeyPath(id), base + L"\\");
+    EXPECT_EQ(DriveBindingKeyPath(codePage, id), base + L"\\");
 
     const uint8_t high[16] = {'S', 'N', 0xE9, 0x80, 0};
-    EXPECT_EQ(DriveBindingKeyPath(high), base + L"SN\u00e9\u0080\\") << "bytes widen as Latin-1";
+    EXPECT_EQ(DriveBindingKeyPath(codePage, high), base + L"SN\u00e9\u0080\\")
+        << "bytes widen through the code page";
 }
 
 }  // namespace

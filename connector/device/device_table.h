@@ -1,0 +1,50 @@
+// The KX7 drives found attached, as the connect worker reaches them: twenty slots held as
+// parallel arrays, refilled from slot 0 by every discovery and never cleared in between.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "connector/device/device_interfaces.h"
+#include "connector/device/scsi_pass_through.h"
+#include "connector/engine/clock.h"
+#include "connector/engine/code_page.h"
+#include "connector/engine/registry.h"
+
+namespace kx7 {
+
+constexpr size_t kDeviceTableSlots = 20;
+constexpr size_t kDevicePathChars = 260;  // terminator included
+constexpr size_t kDriveIdBytes = 17;      // 16 identifier bytes and a zero byte that stays zero
+
+constexpr uint8_t kInterfaceKindCdrom = 0;  // a locked drive's virtual CD-ROM
+constexpr uint8_t kInterfaceKindDisk = 1;   // an unlocked drive's own disk
+
+struct DeviceTable {
+    wchar_t devicePath[kDeviceTableSlots][kDevicePathChars];
+    uint8_t interfaceKind[kDeviceTableSlots];
+    uint8_t driveId[kDeviceTableSlots][kDriveIdBytes];
+    uint8_t firmwareMajor[kDeviceTableSlots];
+    uint8_t firmwareMinor[kDeviceTableSlots];
+    int32_t mode[kDeviceTableSlots];
+};
+
+// What discovery needs from the platform.
+struct DiscoveryContext {
+    DeviceInterfaces& interfaces;
+    Clock& clock;
+    Registry& registry;
+    AnsiCodePage& codePage;
+};
+
+// Refills the table from slot 0 with the admitted drives of the interface class and reads the
+// "Mode" of every admitted CD-ROM slot; returns the number admitted (0 to 20). When the list of
+// interfaces cannot be had, returns 0 and leaves the table as it was.
+int DiscoverDrives(DiscoveryContext& context, const InterfaceGuid& interfaceClass,
+                   DeviceTable* table);
+
+// Identifies one candidate; on the way it writes the firmware bytes and, once the vendor and
+// product ID fit, the identifier into the slot. True when the drive is a KX7 that answered.
+bool ReadDriveInfo(ScsiPassThrough& drive, Clock& clock, DeviceTable* table, size_t slot);
+
+}  // namespace kx7
