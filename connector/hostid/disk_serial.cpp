@@ -81,4 +81,14 @@ std::array<char, kSerialLength> DiskSerialFromIdentify(
     return serial;
 }
 
+bool ReadDiskSerial(AtaIdentify& ata, int driveNumber, char* out) {
+    std::array<uint8_t, kIdentifySize> identify{};
+    if (!ata.Identify(driveNumber, &identify)) {
+        return false;
+    }
+    const std::array<char, kSerialLength> serial = DiskSerialFromIdentify(identify);
+    std::memcpy(out, serial.data(), serial.size());
+    return true;
+}
+
 }  // namespace kx7

@@ -57,4 +57,29 @@ uint16_t IdentifyWord(const std::array<uint8_t, kIdentifySize>& identify, size_t
 std::array<char, kSerialLength> DiskSerialFromIdentify(
     const std::array<uint8_t, kIdentifySize>& identify);
 
+// ATA IDENTIFY DEVICE sent to a physical drive, however the platform lets a program do that.
+class AtaIdentify {
+  public:
+    virtual ~AtaIdentify() = default;
+    // True with the drive's 512-byte answer in *identify. False when the drive cannot be
+    // opened or does not answer the command; *identify is then left as it was.
+    virtual bool Identify(int driveNumber, std::array<uint8_t, kIdentifySize>* identify) = 0;
+};
+
+// Reads the serial of the physical drive into out, which the caller has zeroed: the trimmed
+// text in the first 20 bytes and nothing written behind them, so a 20-character serial ends at
+// the caller's own zero. False, with out untouched, when the drive gave no answer.
+bool ReadDiskSerial(AtaIdentify& ata, int driveNumber, char* out);
+
+// The same for a buffer whose size the compiler knows, and which must leave room for the
+// terminator behind a full 20-character serial.
+template <size_t N>
+bool GetDiskSerial(AtaIdentify& ata, int driveNumber, char (&out)[N]) {
+    static_assert(N > kSerialLength, "a 20-character serial needs a terminator behind it");
+    return ReadDiskSerial(ata, driveNumber, out);
+}
+
+// The physical drives of the running system; only the Win32 build provides it.
+AtaIdentify& SystemAtaIdentify();
+
 }  // namespace kx7

@@ -75,4 +75,7 @@ class NetworkAdapterList {
 // untouched and the count is 0.
 int EnumNetworkAdapters(NetworkAdapterList& adapters, NicAdapterTable* table);
 
+// The adapters of the running system; only the Win32 build provides it.
+NetworkAdapterList& SystemNetworkAdapterList();
+
 }  // namespace kx7

@@ -1,0 +1,49 @@
+// Collection of the running machine's identity into the host fingerprint, and the choice of
+// the network adapter whose MAC address counts as the machine's.
+#pragma once
+
+#include <cstdint>
+
+#include "connector/engine/code_page.h"
+#include "connector/engine/record.h"
+#include "connector/engine/registry.h"
+#include "connector/hostid/cpu_id.h"
+#include "connector/hostid/date_time.h"
+#include "connector/hostid/debug_out.h"
+#include "connector/hostid/disk_serial.h"
+#include "connector/hostid/fingerprint.h"
+#include "connector/hostid/network_adapters.h"
+
+namespace kx7 {
+
+// Every platform source the collection reads. The Win32 build gets them from
+// SystemHostSources(); tests put fakes together.
+struct HostSources {
+    NetworkAdapterList& adapters;
+    AtaIdentify& disk;
+    Registry& registry;
+    CpuSignature& cpu;
+    LocalTimeSource& clock;
+    AnsiCodePage& codePage;
+    DebugSink& debug;
+};
+
+// The sources of the running system; only the Win32 build provides them.
+HostSources SystemHostSources();
+
+// Ones' complement of the 16-bit sum of the eight hardware-address bytes.
+uint16_t AddressCheckValue(const uint8_t (&address)[kNicAddressSize]);
+
+// Zeroes all ten entries, fills them with the wired adapters and stores each filled entry's
+// address check value. Returns the number of entries filled, 0 to 10; 0 as well when the
+// adapter list cannot be had.
+int GetSystemNICInfo(NetworkAdapterList& adapters, NicAdapterTable* table);
+
+// Replaces *fingerprint whole with the running machine's items. The adapter is the first wired
+// one whose MAC text equals the record's m_strMacId exactly; the registered description is only
+// traced. An item that cannot be had stays empty; the processor signature and the collection
+// time are always set. Always true. The trace lines go to sources.debug.
+bool GetSystemInfo(const HostSources& sources, const RegisteredPcRecord& record,
+                   HostFingerprint* fingerprint);
+
+}  // namespace kx7

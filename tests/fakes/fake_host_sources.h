@@ -1,0 +1,79 @@
+// Stand-ins for the platform sources of the host fingerprint: an adapter list, a disk that
+// answers IDENTIFY or not, a processor, a local clock and a recorder of trace lines. Together
+// with FakeRegistry and Latin1CodePage they make a whole HostSources for native tests.
+#pragma once
+
+#include <array>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "connector/hostid/cpu_id.h"
+#include "connector/hostid/date_time.h"
+#include "connector/hostid/debug_out.h"
+#include "connector/hostid/disk_serial.h"
+#include "connector/hostid/network_adapters.h"
+
+namespace kx7::test {
+
+class FakeAdapterList final : public NetworkAdapterList {
+  public:
+    bool GetAdapters(std::vector<NetworkAdapterRecord>* adapters) override {
+        *adapters = records;
+        return obtainable;
+    }
+    std::vector<NetworkAdapterRecord> records;
+    bool obtainable = true;
+};
+
+class FakeAtaIdentify final : public AtaIdentify {
+  public:
+    bool Identify(int driveNumber, std::array<uint8_t, kIdentifySize>* identify) override {
+        drives.push_back(driveNumber);
+        if (!answers) {
+            return false;
+        }
+        *identify = answer;
+        return true;
+    }
+    // An answer whose serial field reads as these characters, blank-padded to 20, stored as a
+    // drive sends them (first character of each pair in the word's high byte).
+    void SetSerial(const std::string& serial) {
+        answer.fill(0x5A);
+        for (size_t i = 0; i < kSerialLength; ++i) {
+            answer[2 * kSerialFirstWord + (i ^ 1)] =
+                static_cast<uint8_t>(i < serial.size() ? serial[i] : ' ');
+        }
+        answers = true;
+    }
+    std::array<uint8_t, kIdentifySize> answer{};
+    bool answers = false;
+    std::vector<int> drives;  // every drive number asked for
+};
+
+class FakeCpu final : public CpuSignature {
+  public:
+    uint32_t GetCpuId() override { return signature; }
+    uint32_t signature = 0;
+};
+
+class FakeLocalTime final : public LocalTimeSource {
+  public:
+    bool LocalNow(std::tm* local) override {
+        if (!works) {
+            return false;
+        }
+        *local = now;
+        return true;
+    }
+    std::tm now{};
+    bool works = true;
+};
+
+class RecordingDebugSink final : public DebugSink {
+  public:
+    void Write(const wchar_t* line) override { lines.emplace_back(line); }
+    std::vector<std::wstring> lines;
+};
+
+}  // namespace kx7::test

@@ -1,0 +1,146 @@
+// The adapter list backend against the IP Helper that Wine provides, and its one size query and
+// one fill against a stand-in.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "connector/hostid/mac_address.h"
+#include "connector/hostid/network_adapters_win.h"
+#include "connector/hostid/system_info.h"
+#include "tests/win32/hostid/linux_files.h"
+
+namespace kx7 {
+namespace {
+
+// "02:fc:00:00:00:01" as the fingerprint writes it.
+std::wstring LinuxMacText(const std::string& address) {
+    std::wstring text;
+    for (char c : test::TrimLine(address)) {
+        text.push_back(c == ':' ? L'-' : static_cast<wchar_t>(std::toupper(c)));
+    }
+    return text;
+}
+
+// The addresses of the kernel's Ethernet interfaces (ARPHRD_ETHER, type 1): the ones Wine
+// reports as type 6. Loopback has its own type and is not listed.
+std::vector<std::wstring> LinuxEthernetMacs() {
+    const std::wstring root = L"Z:\\sys\\class\\net";
+    std::vector<std::wstring> macs;
+    for (const std::wstring& name : test::ListLinuxDirectory(root)) {
+        const std::wstring dir = root + L"\\" + name;
+        if (test::TrimLine(test::ReadLinuxFile(dir + L"\\type")) == "1") {
+            macs.push_back(LinuxMacText(test::ReadLinuxFile(dir + L"\\address")));
+        }
+    }
+    std::sort(macs.begin(), macs.end());
+    return macs;
+}
+
+TEST(SystemAdapters, WiredAdaptersAreTheKernelsEthernetInterfaces) {
+    const std::vector<std::wstring> expected = LinuxEthernetMacs();
+    ASSERT_FALSE(expected.empty()) << "no Ethernet interface visible through Z:";
+
+    std::vector<NetworkAdapterRecord> records;
+    ASSERT_TRUE(SystemNetworkAdapterList().GetAdapters(&records));
+    std::vector<std::wstring> wired;
+    for (const NetworkAdapterRecord& r : records) {
+        if (r.type == kIfTypeEthernet) {
+            EXPECT_EQ(r.addressLength, 6u);
+            EXPECT_FALSE(r.ipAddress.empty()) << "an adapter without address reads 0.0.0.0";
+            uint8_t address[8];
+            std::memcpy(address, r.address.data(), 8);
+            wired.push_back(FormatMacAddress(address));
+        }
+    }
+    std::sort(wired.begin(), wired.end());
+    EXPECT_EQ(wired, expected);
+
+    NicAdapterTable table;
+    const int count = GetSystemNICInfo(SystemNetworkAdapterList(), &table);
+    EXPECT_EQ(static_cast<size_t>(count), std::min(expected.size(), kNicAdapterTableSize));
+}
+
+// What the stand-in for GetAdaptersInfo saw, and how it answers.
+struct AdapterCapture {
+    int calls = 0;
+    bool firstHadBuffer = true;
+    ULONG firstSize = 1;
+    ULONG needed = 0;  // size reported by the query
+    ULONG fillResult = ERROR_SUCCESS;
+};
+AdapterCapture g_adapters;
+
+ULONG WINAPI StandInGetAdaptersInfo(PIP_ADAPTER_INFO info, PULONG size) {
+    AdapterCapture& c = g_adapters;
+    if (++c.calls == 1) {
+        c.firstHadBuffer = info != nullptr;
+        c.firstSize = *size;
+    }
+    if (info == nullptr || *size < c.needed) {
+        *size = c.needed;
+        return c.needed == 0 ? ERROR_NO_DATA : ERROR_BUFFER_OVERFLOW;
+    }
+    if (c.fillResult != ERROR_SUCCESS) {
+        return c.fillResult;
+    }
+    // Two records chained the way the system lays them out, every text field filled to its end.
+    std::memset(info, 0, 2 * sizeof(IP_ADAPTER_INFO));
+    IP_ADAPTER_INFO& a = info[0];
+    IP_ADAPTER_INFO& b = info[1];
+    a.Next = &b;
+    a.Type = 71;
+    std::memcpy(a.AdapterName, "{WIFI}", 7);
+    b.Type = 6;
+    std::memset(b.AdapterName, 'N', sizeof(b.AdapterName));
+    std::memset(b.Description, 'D', sizeof(b.Description));  // no terminator in the field
+    b.AddressLength = 6;
+    const BYTE address[8] = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC, 0x01, 0x02};
+    std::memcpy(b.Address, address, 8);
+    std::memcpy(b.IpAddressList.IpAddress.String, "0.0.0.0", 8);
+    return ERROR_SUCCESS;
+}
+
+TEST(WinAdapterList, OneSizeQueryOneFillAndEveryFailureIsNoList) {
+    std::vector<NetworkAdapterRecord> records;
+
+    g_adapters = AdapterCapture();
+    g_adapters.needed = 2 * sizeof(IP_ADAPTER_INFO);
+    WinNetworkAdapterList list(StandInGetAdaptersInfo);
+    ASSERT_TRUE(list.GetAdapters(&records));
+    EXPECT_EQ(g_adapters.calls, 2);
+    EXPECT_FALSE(g_adapters.firstHadBuffer);
+    EXPECT_EQ(g_adapters.firstSize, 0u);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].type, 71u);
+    EXPECT_EQ(records[0].name, "{WIFI}");
+    EXPECT_EQ(records[1].type, 6u);
+    EXPECT_EQ(records[1].name, std::string(260, 'N'));
+    EXPECT_EQ(records[1].description, std::string(132, 'D'));
+    EXPECT_EQ(records[1].addressLength, 6u);
+    EXPECT_EQ(records[1].address[5], 0xCC);
+    EXPECT_EQ(records[1].address[7], 0x02);
+    EXPECT_EQ(records[1].ipAddress, "0.0.0.0");
+
+    // The enumeration keeps the copied fields terminated even so.
+    NicAdapterTable table;
+    ASSERT_EQ(GetSystemNICInfo(list, &table), 1);
+    EXPECT_EQ(strnlen(table[0].description, kNicDescriptionSize), kNicDescriptionSize - 1);
+
+    g_adapters = AdapterCapture();  // no adapters at all
+    EXPECT_FALSE(list.GetAdapters(&records));
+    EXPECT_EQ(g_adapters.calls, 1);
+
+    g_adapters = AdapterCapture();  // the list grew between the two calls
+    g_adapters.needed = 2 * sizeof(IP_ADAPTER_INFO);
+    g_adapters.fillResult = ERROR_BUFFER_OVERFLOW;
+    EXPECT_FALSE(list.GetAdapters(&records));
+    EXPECT_EQ(g_adapters.calls, 2) << "no retry";
+    EXPECT_EQ(GetSystemNICInfo(list, &table), 0);
+}
+
+}  // namespace
+}  // namespace kx7
