@@ -1,0 +1,31 @@
+#include "connector/engine/cleanup_launcher.h"
+
+namespace kx7 {
+
+const wchar_t kCleanupToolWin7[] = L"SVCleanRegWin7.exe";
+const wchar_t kCleanupToolXp[] = L"SVCleanRegXP.exe";
+
+void LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandle owner) {
+    std::wstring modulePath;
+    if (!shell.GetModulePath(&modulePath)) {
+        return;
+    }
+    // A path without any backslash gives no directory to look in; guessing one (the current
+    // directory, say) could start a stranger's program with elevation.
+    const size_t cut = modulePath.rfind(L'\\');
+    if (cut == std::wstring::npos) {
+        return;
+    }
+    // Joined by hand: the wide "%s" conversion means different things to different C libraries.
+    std::wstring tool = modulePath.substr(0, cut);
+    tool += L'\\';
+    if (osVersion < kFirstElevatedOsVersion) {
+        tool += kCleanupToolXp;
+        shell.ShellOpenHidden(tool);
+    } else {
+        tool += kCleanupToolWin7;
+        shell.ShellRunAsHidden(owner, tool);
+    }
+}
+
+}  // namespace kx7

@@ -1,0 +1,89 @@
+#include "connector/engine/cleanup_launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kx7 {
+namespace {
+
+const std::wstring kConnectorPath = L"C:\\Program Files\\Stone vault\\KX7AutoConnector.exe";
+const std::wstring kConnectorDir = L"C:\\Program Files\\Stone vault";
+constexpr WindowHandle kDialog = 0x1A2B3C;
+
+struct ShellCall {
+    std::wstring verb;
+    WindowHandle owner;
+    std::wstring file;
+};
+
+class RecordingShell final : public ShellLauncher {
+  public:
+    bool pathAvailable = true;
+    std::wstring modulePath = kConnectorPath;
+    std::vector<ShellCall> calls;
+
+    bool GetModulePath(std::wstring* path) override {
+        if (!pathAvailable) {
+            return false;
+        }
+        *path = modulePath;
+        return true;
+    }
+    void ShellOpenHidden(const std::wstring& file) override { calls.push_back({L"open", 0, file}); }
+    void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override {
+        calls.push_back({L"runas", owner, file});
+    }
+};
+
+TEST(LaunchRegistryCleanup, ToolFollowsOsVersion) {
+    struct Case {
+        uint32_t version;
+        bool elevated;
+    };
+    // 0 is what the dialog holds when the version query failed.
+    const Case cases[] = {{0x501, false}, {0, false},    {0x5FF, false},
+                          {0x600, true},  {0x601, true}, {0xA00, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        RecordingShell shell;
+        LaunchRegistryCleanup(shell, c.version, kDialog);
+        ASSERT_EQ(shell.calls.size(), 1u);
+        const ShellCall& call = shell.calls[0];
+        if (c.elevated) {
+            EXPECT_EQ(call.verb, L"runas");
+            EXPECT_EQ(call.owner, kDialog);
+            EXPECT_EQ(call.file, kConnectorDir + L"\\SVCleanRegWin7.exe");
+        } else {
+            EXPECT_EQ(call.verb, L"open");
+            EXPECT_EQ(call.file, kConnectorDir + L"\\SVCleanRegXP.exe");
+        }
+    }
+}
+
+TEST(LaunchRegistryCleanup, DirectoryEndsAtLastBackslash) {
+    RecordingShell shell;
+    // Forward slashes and dots are part of names here; only the last backslash separates.
+    shell.modulePath = L"\\\\?\\D:\\a.b\\c/d\\KX7AutoConnector.exe";
+    LaunchRegistryCleanup(shell, 0x601, kDialog);
+    ASSERT_EQ(shell.calls.size(), 1u);
+    EXPECT_EQ(shell.calls[0].file, L"\\\\?\\D:\\a.b\\c/d\\SVCleanRegWin7.exe");
+}
+
+TEST(LaunchRegistryCleanup, NothingStartsWithoutAWholeDirectory) {
+    RecordingShell failed;
+    failed.pathAvailable = false;  // also what a cut-off path reports
+    LaunchRegistryCleanup(failed, 0x601, kDialog);
+    LaunchRegistryCleanup(failed, 0x501, kDialog);
+    EXPECT_TRUE(failed.calls.empty());
+
+    RecordingShell bare;
+    bare.modulePath = L"C:/tools/KX7AutoConnector.exe";
+    LaunchRegistryCleanup(bare, 0x601, kDialog);
+    LaunchRegistryCleanup(bare, 0x501, kDialog);
+    EXPECT_TRUE(bare.calls.empty());
+}
+
+}  // namespace
+}  // namespace kx7
