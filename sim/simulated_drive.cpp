@@ -4,12 +4,14 @@
 #include <cstring>
 
 #include "connector/engine/crypto/aes256_inverse.h"
+#include "connector/engine/crypto/secure_zero.h"
 
 namespace kx7::sim {
 
 namespace {
 
 constexpr size_t kAnnounceComparedBytes = 10;
+constexpr uint8_t kInquiryPeripheralDisk = 0x00;
 constexpr uint8_t kInquiryPeripheralCdRom = 0x05;
 constexpr uint8_t kInquiryRemovable = 0x80;
 constexpr uint8_t kInquiryVersion = 0x05;
@@ -35,78 +37,349 @@ void PutPadded(uint8_t* out, size_t width, const char* text) {
     std::memcpy(out, text, n);
 }
 
-std::array<uint8_t, kInquiryLength> BuildInquiryReply(const SimIdentity& identity) {
+// The product revision as "M.mm" in decimal digits, enough for the firmware numbers a drive
+// carries. INQUIRY and the interface names show the same text.
+std::string Revision(const SimIdentity& identity) {
+    std::string revision(4, '.');
+    revision[0] = static_cast<char>('0' + identity.firmwareMajor % 10);
+    revision[2] = static_cast<char>('0' + identity.firmwareMinor / 10 % 10);
+    revision[3] = static_cast<char>('0' + identity.firmwareMinor % 10);
+    return revision;
+}
+
+std::array<uint8_t, kInquiryLength> BuildInquiryReply(const SimIdentity& identity, bool unlocked) {
     std::array<uint8_t, kInquiryLength> reply{};
-    // Until it is unlocked the drive shows itself as a removable CD-ROM.
-    reply[0] = kInquiryPeripheralCdRom;
+    // Until it is unlocked the drive shows itself as a removable CD-ROM, afterwards as its disk;
+    // the texts are those the interface names are made of.
+    reply[0] = unlocked ? kInquiryPeripheralDisk : kInquiryPeripheralCdRom;
     reply[1] = kInquiryRemovable;
     reply[2] = kInquiryVersion;
     reply[3] = kInquiryResponseFormat;
     reply[4] = static_cast<uint8_t>(kInquiryLength - 5);
-    PutPadded(&reply[8], 8, "KX7");
-    PutPadded(&reply[16], 16, "KX7 CD-ROM");
-    // Revision as "M.mm" in decimal digits, enough for the firmware numbers a drive carries.
-    reply[32] = static_cast<uint8_t>('0' + identity.firmwareMajor % 10);
-    reply[33] = '.';
-    reply[34] = static_cast<uint8_t>('0' + identity.firmwareMinor / 10 % 10);
-    reply[35] = static_cast<uint8_t>('0' + identity.firmwareMinor % 10);
+    PutPadded(&reply[8], 8, "SVI");
+    PutPadded(&reply[16], 16, unlocked ? "KX7FIPS" : "Virtual CD Drive");
+    std::memcpy(&reply[32], Revision(identity).data(), 4);
     return reply;
+}
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
+std::wstring AsciiCase(std::wstring text, bool upper) {
+    for (wchar_t& c : text) {
+        if (upper && c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        } else if (!upper && c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return text;
+}
+
+std::wstring Hex4(uint16_t value) {
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        text.push_back(kDigits[(value >> shift) & 0xF]);
+    }
+    return text;
 }
 
 }  // namespace
 
+SimInterfaceNames InterfaceNamesFor(const SimIdentity& identity) {
+    const std::wstring revision = Widen(Revision(identity));
+    const std::wstring serial = AsciiCase(Widen(identity.serial), true);
+    // The mass-storage interfaces are named after the storage device below the USB node, whose
+    // instance is the serial with the interface number.
+    const std::wstring cdromName = L"\\\\?\\USBSTOR#CdRom&Ven_SVI&Prod_Virtual_CD_Drive&Rev_" +
+                                   revision + L"#" + serial +
+                                   L"&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
+    const std::wstring diskName = L"\\\\?\\USBSTOR#Disk&Ven_SVI&Prod_KX7FIPS&Rev_" + revision +
+                                  L"#" + serial + L"&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    SimInterfaceNames names;
+    names.usbNodeName = L"\\\\?\\USB#VID_" + Hex4(identity.vendorId) + L"&PID_" +
+                        Hex4(identity.productId) + L"#" + serial +
+                        L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    names.cdromName = cdromName;
+    names.cdromPath = AsciiCase(cdromName, false);
+    names.diskName = diskName;
+    names.diskPath = AsciiCase(diskName, false);
+    return names;
+}
+
 ScsiResult SimulatedDrive::Port::Execute(const uint8_t* cdb, uint8_t cdbLength,
                                          DataDirection direction, uint8_t* buffer, uint32_t length,
                                          uint32_t /*timeoutSeconds*/) {
-    return drive_->Execute(cdb, cdbLength, direction, buffer, length);
+    return drive_->Run(kAnyInterface, cdb, cdbLength, direction, buffer, length);
 }
 
 SimulatedDrive::SimulatedDrive() : SimulatedDrive(SimIdentity{}) {}
 
-SimulatedDrive::SimulatedDrive(const SimIdentity& identity) : port_(this), identity_(identity) {
+SimulatedDrive::SimulatedDrive(const SimIdentity& identity)
+    : SimulatedDrive(identity, std::make_shared<SimEventHub>(), true) {}
+
+SimulatedDrive::SimulatedDrive(const SimIdentity& identity, std::shared_ptr<SimEventHub> hub,
+                               bool plugged)
+    : hub_(std::move(hub)),
+      port_(this),
+      identity_(identity),
+      plugged_(plugged),
+      names_(InterfaceNamesFor(identity)) {
     // A drive fresh out of the box is ready to be authenticated.
     deviceStatus_[0] = kReadyForAuthMask;
     deviceSetup_[0] = kReadyForAuthMask;
 }
 
+SimIdentity SimulatedDrive::identity() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return identity_;
+}
+
+void SimulatedDrive::SetIdentity(const SimIdentity& identity) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    identity_ = identity;
+}
+
+std::array<uint8_t, kDeviceStatusLength> SimulatedDrive::deviceStatus() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return deviceStatus_;
+}
+
+void SimulatedDrive::SetDeviceStatus(const std::array<uint8_t, kDeviceStatusLength>& status) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    deviceStatus_ = status;
+}
+
+std::array<uint8_t, kDeviceSetupLength> SimulatedDrive::deviceSetup() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return deviceSetup_;
+}
+
+void SimulatedDrive::SetDeviceSetup(const std::array<uint8_t, kDeviceSetupLength>& setup) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    deviceSetup_ = setup;
+}
+
+void SimulatedDrive::SetHostPairEnabled(bool enabled) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    hostPair_.enabled = enabled;
+}
+
+void SimulatedDrive::AddHost(const SimHost& host) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    hostPair_.hosts.push_back(host);
+}
+
+void SimulatedDrive::ClearHosts() {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    hostPair_.hosts.clear();
+}
+
+void SimulatedDrive::SetAuthPacketJudge(AuthPacketJudge judge) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    judge_ = std::move(judge);
+}
+
+void SimulatedDrive::SetCommandHook(SimCommandHook hook) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    hook_ = std::move(hook);
+}
+
+void SimulatedDrive::FailNextCalls(uint32_t count) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    failingCalls_ = count;
+}
+
+void SimulatedDrive::SetStalled(bool stalled) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    stalled_ = stalled;
+}
+
 void SimulatedDrive::SetCheckCondition(SimCommand command, bool enabled) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
     checkCondition_[static_cast<size_t>(command)] = enabled;
 }
 
+void SimulatedDrive::SetInquiryReplyLength(uint32_t length) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    inquiryReplyLength_ = length;
+}
+
+bool SimulatedDrive::plugged() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return plugged_;
+}
+
+bool SimulatedDrive::unlocked() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return unlocked_;
+}
+
+SimInterfaceNames SimulatedDrive::interfaceNames() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return names_;
+}
+
+std::array<uint8_t, kTimingStagingSize> SimulatedDrive::lastTiming() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return lastTiming_;
+}
+
+bool SimulatedDrive::timingReceived() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return timingReceived_;
+}
+
+std::vector<uint8_t> SimulatedDrive::lastAuthPlaintext() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return lastAuthPlaintext_;
+}
+
+uint8_t SimulatedDrive::lastErrorCode() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return errorCode_;
+}
+
+uint8_t SimulatedDrive::lastErrorCommand() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return errorCommand_;
+}
+
 uint32_t SimulatedDrive::CountOf(SimCommand command) const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
     return counts_[static_cast<size_t>(command)];
+}
+
+uint32_t SimulatedDrive::totalCalls() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return totalCalls_;
+}
+
+void SimulatedDrive::QueueEvent(SimEventKind kind, const InterfaceGuid& interfaceClass,
+                                const std::wstring& name) {
+    SimDeviceEvent event;
+    event.kind = kind;
+    event.interfaceClass = interfaceClass;
+    event.name = name;
+    hub_->Queue(std::move(event));
+}
+
+void SimulatedDrive::PlugHeld() {
+    if (plugged_) {
+        return;
+    }
+    // The names are fixed at plug time, so the removals later carry what the arrivals said.
+    names_ = InterfaceNamesFor(identity_);
+    plugged_ = true;
+    unlocked_ = false;
+    ++epoch_;
+    QueueEvent(SimEventKind::kArrival, kGuidDevinterfaceUsbDevice, names_.usbNodeName);
+    QueueEvent(SimEventKind::kArrival, kGuidDevinterfaceCdrom, names_.cdromName);
+}
+
+void SimulatedDrive::UnplugHeld() {
+    if (!plugged_) {
+        return;
+    }
+    // The storage interface goes before the USB node it hangs off.
+    if (unlocked_) {
+        QueueEvent(SimEventKind::kRemoval, kGuidDevinterfaceDisk, names_.diskName);
+    } else {
+        QueueEvent(SimEventKind::kRemoval, kGuidDevinterfaceCdrom, names_.cdromName);
+    }
+    QueueEvent(SimEventKind::kRemoval, kGuidDevinterfaceUsbDevice, names_.usbNodeName);
+    plugged_ = false;
+    ++epoch_;
+    // Power is gone: the drive locks itself again and forgets what the last command left.
+    unlocked_ = false;
+    announcePending_ = false;
+    errorCode_ = 0;
+    errorCommand_ = 0;
+}
+
+void SimulatedDrive::UnlockHeld() {
+    if (unlocked_ || !plugged_) {
+        return;
+    }
+    unlocked_ = true;
+    ++epoch_;
+    QueueEvent(SimEventKind::kRemoval, kGuidDevinterfaceCdrom, names_.cdromName);
+    QueueEvent(SimEventKind::kArrival, kGuidDevinterfaceDisk, names_.diskName);
+}
+
+std::wstring SimulatedDrive::PresentPathHeld(const InterfaceGuid& interfaceClass) const {
+    if (!plugged_) {
+        return std::wstring();
+    }
+    if (interfaceClass == kGuidDevinterfaceCdrom && !unlocked_) {
+        return names_.cdromPath;
+    }
+    if (interfaceClass == kGuidDevinterfaceDisk && unlocked_) {
+        return names_.diskPath;
+    }
+    return std::wstring();
 }
 
 ScsiResult SimulatedDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
                                    uint8_t* buffer, uint32_t length) {
-    ScsiResult result;
-    if (failingCalls_ > 0) {
-        // The request never got to the drive, so the drive's state stays as it was.
-        --failingCalls_;
-        return result;
-    }
-    result.completed = true;
-    ++totalCalls_;
+    return Run(kAnyInterface, cdb, cdbLength, direction, buffer, length);
+}
 
+ScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, uint8_t cdbLength,
+                               DataDirection direction, uint8_t* buffer, uint32_t length) {
     const SimCommand command = cdb == nullptr ? SimCommand::kUnknown : Classify(cdb, cdbLength);
-    ++counts_[static_cast<size_t>(command)];
+    SimCommandHook hook;
+    {
+        std::lock_guard<std::mutex> lock(hub_->mutex());
+        hook = hook_;
+    }
+    if (hook) {
+        hook(command);
+    }
 
-    uint32_t transferred = 0;
-    bool good = false;
-    if (!checkCondition_[static_cast<size_t>(command)] && command != SimCommand::kUnknown &&
-        (length == 0 || buffer != nullptr)) {
-        good = Dispatch(command, cdb, direction, buffer, length, &transferred);
+    ScsiResult result;
+    {
+        std::lock_guard<std::mutex> lock(hub_->mutex());
+        // A handle on an interface that has gone, a drive without power, a stalled drive and a
+        // call set up to fail all look the same to the caller: the request never got there, and
+        // the drive's state stays as it was.
+        if (!plugged_ || (interfaceEpoch != kAnyInterface && interfaceEpoch != epoch_) ||
+            stalled_) {
+            return result;
+        }
+        if (failingCalls_ > 0) {
+            --failingCalls_;
+            return result;
+        }
+        result.completed = true;
+        ++totalCalls_;
+        ++counts_[static_cast<size_t>(command)];
+
+        uint32_t transferred = 0;
+        bool good = false;
+        if (!checkCondition_[static_cast<size_t>(command)] && command != SimCommand::kUnknown &&
+            (length == 0 || buffer != nullptr)) {
+            good = Dispatch(command, cdb, direction, buffer, length, &transferred);
+        }
+        // An announce covers only the command right after it, whatever that turns out to be.
+        if (command != SimCommand::kAnnounce || !good) {
+            announcePending_ = false;
+        }
+        result.scsiStatus = good ? kScsiStatusGood : kScsiStatusCheckCondition;
+        result.dataTransferLength = good ? transferred : 0;
     }
-    // An announce covers only the command right after it, whatever that turns out to be.
-    if (command != SimCommand::kAnnounce || !good) {
-        announcePending_ = false;
-    }
-    result.scsiStatus = good ? kScsiStatusGood : kScsiStatusCheckCondition;
-    result.dataTransferLength = good ? transferred : 0;
+    // An accepted packet has queued the unlock's events; they go out now that the lock is free.
+    hub_->Deliver();
     return result;
 }
 
-SimCommand SimulatedDrive::Classify(const uint8_t* cdb, uint8_t cdbLength) const {
+SimCommand SimulatedDrive::Classify(const uint8_t* cdb, uint8_t cdbLength) {
     if (cdbLength == kInquiryCdbLength) {
         const CommandBlock inquiry = BuildInquiryBlock();
         return SameBytes(cdb, inquiry.data(), kInquiryCdbLength) ? SimCommand::kInquiry
@@ -160,7 +433,7 @@ bool SimulatedDrive::Dispatch(SimCommand command, const uint8_t* cdb, DataDirect
             if (direction != DataDirection::kIn || length != cdb[4]) {
                 return false;
             }
-            const auto reply = BuildInquiryReply(identity_);
+            const auto reply = BuildInquiryReply(identity_, unlocked_);
             const uint32_t count =
                 std::min({length, inquiryReplyLength_, static_cast<uint32_t>(reply.size())});
             std::memcpy(buffer, reply.data(), count);
@@ -248,13 +521,17 @@ bool SimulatedDrive::TakeAuthPacket(const uint8_t* buffer) {
     DeriveDriveKey(identity_.identifier.data(), kDriveIdentifierLength, key);
     lastAuthPlaintext_.assign(kAuthPacketLength, 0);
     Aes256DecryptEcb(key, buffer, lastAuthPlaintext_.data(), kAuthPacketLength);
-    std::memset(key, 0, sizeof(key));
+    SecureZero(key, sizeof(key));
 
-    // Whether the packet names a host registered on this drive is the judge's business; the
-    // refusal codes 27-30 come from there.
-    const uint8_t code = judge_ ? judge_(lastAuthPlaintext_.data(), lastAuthPlaintext_.size()) : 0;
+    const uint8_t code =
+        judge_ ? judge_(lastAuthPlaintext_.data(), lastAuthPlaintext_.size())
+               : JudgeAgainstHosts(hostPair_, lastAuthPlaintext_.data(), lastAuthPlaintext_.size());
     RecordError(code, kSubWriteAuthPacket);
-    return code == 0;
+    if (code != 0) {
+        return false;
+    }
+    UnlockHeld();
+    return true;
 }
 
 void SimulatedDrive::RecordError(uint8_t code, uint8_t subcommand) {

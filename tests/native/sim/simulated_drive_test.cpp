@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "connector/engine/crypto/aes256.h"
 #include "tests/fakes/fake_clock.h"
 
@@ -36,8 +38,10 @@ TEST_F(SimulatedDriveTest, ReadsAnswerInWireFormat) {
     EXPECT_EQ(parsed.productId, 0x1181);
     EXPECT_EQ(parsed.driveId, SampleIdentity().identifier);
 
-    drive_.deviceSetup()[347] = 0x5A;
-    drive_.deviceStatus()[0] = 0;
+    auto setupBlock = drive_.deviceSetup();
+    setupBlock[347] = 0x5A;
+    drive_.SetDeviceSetup(setupBlock);
+    drive_.SetDeviceStatus({});  // the ready bit clear
     std::array<uint8_t, kDeviceSetupLength> setup{};
     std::array<uint8_t, kDeviceStatusLength> status{};
     status.fill(0xFF);
@@ -50,7 +54,17 @@ TEST_F(SimulatedDriveTest, ReadsAnswerInWireFormat) {
     std::array<uint8_t, kInquiryLength> inquiry{};
     ASSERT_TRUE(Inquiry(drive_.PassThrough(), clock_, &inquiry));
     EXPECT_EQ(inquiry[4], kInquiryLength - 5);
-    EXPECT_EQ(inquiry[35], '7');
+    EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.end()), "SVI     Virtual CD Drive3.07");
+
+    // Wrong IDs and old firmware are plain settings.
+    SimIdentity odd = SampleIdentity();
+    odd.productId = 0x1182;
+    odd.firmwareMinor = 18;
+    odd.firmwareMajor = 1;
+    drive_.SetIdentity(odd);
+    ASSERT_TRUE(ReadIdentity(drive_.PassThrough(), clock_, &identity));
+    EXPECT_EQ(ParseDriveIdentity(identity).productId, 0x1182);
+    EXPECT_EQ(identity[1], 18);
 }
 
 TEST_F(SimulatedDriveTest, ShortInquiryReportsOnlyWhatItSent) {
@@ -161,17 +175,25 @@ TEST_F(SimulatedDriveTest, AuthPacketIsDecryptedAndJudged) {
     std::array<uint8_t, kAuthPacketLength> cipher{};
     Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
 
-    ASSERT_TRUE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
-    ASSERT_EQ(drive_.lastAuthPlaintext().size(), plain.size());
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), drive_.lastAuthPlaintext().begin()));
+    // No host is registered on a new drive.
+    EXPECT_FALSE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
+    EXPECT_EQ(drive_.lastErrorCode(), kRefusedNoHost);
+    const std::vector<uint8_t> decrypted = drive_.lastAuthPlaintext();
+    ASSERT_EQ(decrypted.size(), plain.size());
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), decrypted.begin()));
 
+    // A judge overrides the hosts either way.
     drive_.SetAuthPacketJudge(
-        [](const uint8_t* text, size_t) -> uint8_t { return text[0] == 1 ? 28 : 0; });
+        [](const uint8_t* text, size_t) -> uint8_t { return text[0] == 1 ? 31 : 0; });
     EXPECT_FALSE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
     std::array<uint8_t, kCommandStatusLength> status{};
     ASSERT_TRUE(ReadCommandStatus(drive_.PassThrough(), clock_, &status));
-    EXPECT_EQ(status[0], 28);
+    EXPECT_EQ(status[0], 31);
     EXPECT_EQ(status[1], kSubWriteAuthPacket);
+    EXPECT_FALSE(drive_.unlocked());
+    drive_.SetAuthPacketJudge([](const uint8_t*, size_t) -> uint8_t { return 0; });
+    EXPECT_TRUE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
+    EXPECT_TRUE(drive_.unlocked());
 }
 
 }  // namespace

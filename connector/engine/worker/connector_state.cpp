@@ -1,0 +1,266 @@
+#include "connector/engine/worker/connector_state.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "connector/device/vendor_commands.h"
+#include "connector/engine/crypto/aes256.h"
+#include "connector/engine/crypto/derive_key.h"
+#include "connector/engine/crypto/secure_zero.h"
+
+namespace kx7 {
+
+std::atomic<int32_t> g_bQuit{0};
+std::atomic<int32_t> g_bConnectRequested{0};
+std::atomic<int32_t> g_bRescanRequested{0};
+
+const wchar_t kNotRegisteredText[] =
+    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
+    L"KX7.";
+const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";
+
+namespace {
+
+bool FirmwareSupported(uint8_t major, uint8_t minor) {
+    return major > kMinFirmwareMajor || (major == kMinFirmwareMajor && minor >= kMinFirmwareMinor);
+}
+
+std::wstring FirmwareText() {
+    return L"Can't support KX7 firmware version ! (Above V" + std::to_wstring(kMinFirmwareMajor) +
+           L"." + std::to_wstring(kMinFirmwareMinor) + L")";
+}
+
+std::wstring InvalidDateText(const SystemTime& date) {
+    return L"Error ! Invalid system date(" + std::to_wstring(date.wYear) + L"-" +
+           std::to_wstring(date.wMonth) + L"-" + std::to_wstring(date.wDay) +
+           L").\r\n\r\nPlease reconnect KX7.";
+}
+
+}  // namespace
+
+ConnectorState::ConnectorState(const ConnectorSettings& settings, ConnectorView& view,
+                               ConnectorServices services)
+    : m_settings(settings), m_nOsVersion(settings.m_nOsVersion), view_(view), services_(services) {}
+
+bool ConnectorState::LoadRecordAtStartup() {
+    RegisteredPcRecord record;
+    const bool loaded = LoadRegisteredRecord(services_.registry, &record);
+    PublishRecord(record, loaded);
+    return loaded;
+}
+
+void ConnectorState::PublishRecord(const RegisteredPcRecord& record, bool loaded) {
+    // Loaded into a copy first, so the fingerprint collection of a Reconnect never reads a
+    // record that is half rewritten.
+    m_record.Replace(record);
+    m_bCleanRegistry = record.m_bCleanRegistry ? 1 : 0;
+    m_bRecordLoaded = loaded ? 1 : 0;
+}
+
+void ConnectorState::ReplaceFingerprint(HostFingerprint fingerprint) {
+    m_fingerprint.Replace(std::move(fingerprint));
+}
+
+void ConnectorState::RequestInitialScan() {
+    g_bRescanRequested = 1;
+    m_nSettleTicks = m_settings.m_nInterval;
+}
+
+void ConnectorState::RequestReconnect() {
+    g_bRescanRequested = 1;
+    g_bConnectRequested = 1;
+    m_nSettleTicks = m_settings.m_nInterval;
+}
+
+void ConnectorState::RequestQuit() {
+    g_bRescanRequested = 0;
+    g_bConnectRequested = 0;
+    g_bQuit = 1;
+}
+
+void ConnectorState::OnTickTimer() {
+    if (m_nSettleTicks > 0) {
+        --m_nSettleTicks;
+    }
+    if (m_bRemovalPending) {
+        ++m_nRemovalTicks;
+    }
+}
+
+bool ConnectorState::IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) {
+    return g_bQuit == 1 && wParam == kWorkerDoneWParam && lParam == kWorkerDoneLParam;
+}
+
+void ConnectorState::ShowDeviceSerial(const std::wstring& serial) {
+    m_strDeviceSerial.Replace(serial);
+    view_.SetDeviceSerialText(serial);
+}
+
+void ConnectorState::OnDriveNodeArrival(const std::wstring& serial) {
+    if (!serial.empty()) {
+        ShowDeviceSerial(serial);
+    }
+    ++m_nDriveNodes;
+    g_bRescanRequested = 1;
+    g_bConnectRequested = 1;
+    m_nSettleTicks = m_settings.m_nInterval;
+}
+
+void ConnectorState::OnDriveNodeRemoval(bool hasSerial) {
+    // Only this thread lowers the count, so the test and the decrement cannot interleave.
+    if (m_nDriveNodes > 0) {
+        --m_nDriveNodes;
+    }
+    if (hasSerial) {
+        ShowDeviceSerial(std::wstring());
+    }
+}
+
+void ConnectorState::OnUnlockedDiskArrival() {
+    m_nSettleTicks = m_settings.m_nInterval;
+    ++m_nUnlockedDisks;
+    m_bRemovalPending = 0;
+    m_nRemovalTicks = 0;
+}
+
+void ConnectorState::OnUnlockedDiskRemoval() {
+    if (m_nUnlockedDisks > 0) {
+        --m_nUnlockedDisks;
+    }
+    m_nRemovalTicks = 0;
+    m_bRemovalPending = 1;
+}
+
+void ConnectorState::ConnectWorker() {
+    Clock& clock = services_.clock;
+    while (!g_bQuit) {
+        clock.SleepMs(kIdlePollMs);
+        if (m_bCleanRegistry && m_bRemovalPending && m_nRemovalTicks > kRemovalTicksBeforeCleanup) {
+            LaunchRegistryCleanup(services_.shell, m_nOsVersion, view_.OwnerWindow());
+            m_bRemovalPending = 0;
+        }
+        while (g_bConnectRequested) {
+            clock.SleepMs(kPendingPollMs);
+            if (m_nSettleTicks != 0) {
+                continue;
+            }
+            RunPass();
+        }
+    }
+    SecureZero(plaintext_.data(), plaintext_.size());
+    SecureZero(ciphertext_.data(), ciphertext_.size());
+    view_.PostWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam);
+}
+
+void ConnectorState::RunPass() {
+    if (!m_bRecordLoaded) {
+        RegisteredPcRecord record;
+        const bool loaded = LoadRegisteredRecord(services_.registry, &record);
+        PublishRecord(record, loaded);
+        if (!loaded) {
+            view_.ShowAppMessage(kNotRegisteredText);
+            g_bConnectRequested = 0;
+            return;
+        }
+    }
+    // One consistent picture of both identities for the whole pass: a Reconnect meanwhile
+    // publishes a new fingerprint for the next pass and cannot tear this one.
+    const RegisteredPcRecord record = m_record.Copy();
+    const HostFingerprint fingerprint = m_fingerprint.Copy();
+
+    const int32_t startNodes = m_nDriveNodes;
+    if (m_nDriveNodes > m_nUnlockedDisks || g_bRescanRequested) {
+        DiscoveryContext context{services_.interfaces, services_.clock, services_.registry,
+                                 services_.codePage};
+        m_nDriveCount = DiscoverDrives(context, kGuidDevinterfaceCdrom, &m_deviceTable);
+        g_bRescanRequested = 0;
+    }
+    if (m_nDriveCount < 1) {
+        g_bConnectRequested = 0;
+        return;
+    }
+    if (PackDate(fingerprint.m_stCollected) > kLatestPackedDate) {
+        view_.ShowAppMessage(InvalidDateText(fingerprint.m_stCollected));
+        g_bConnectRequested = 0;
+        return;
+    }
+    const int32_t count = m_nDriveCount;
+    for (int32_t slot = 0; slot < count && slot < static_cast<int32_t>(kDeviceTableSlots); ++slot) {
+        DriveTurn(static_cast<size_t>(slot), record, fingerprint);
+    }
+    if (m_nDriveNodes == startNodes) {
+        g_bConnectRequested = 0;
+    }
+}
+
+void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
+                               const HostFingerprint& fingerprint) {
+    const DeviceTable& table = m_deviceTable;
+    if (table.interfaceKind[slot] == kInterfaceKindDisk) {
+        return;
+    }
+    if (!FirmwareSupported(table.firmwareMajor[slot], table.firmwareMinor[slot])) {
+        view_.ShowAppMessage(FirmwareText());
+        return;
+    }
+    const auto mask = static_cast<uint32_t>(table.mode[slot]);
+    if (mask == 0) {
+        view_.ShowAppMessage(kNotRegisteredText);
+        return;
+    }
+    const std::wstring mismatch = IdentityMismatchText(record, fingerprint, mask);
+    if (!mismatch.empty()) {
+        view_.ShowAppMessage(mismatch);
+        return;
+    }
+
+    const std::wstring path(table.devicePath[slot]);
+    const std::wstring serial = DeviceSerialFromPath(path);
+    std::unique_ptr<ScsiPassThrough> drive = services_.interfaces.Open(path);
+    if (!drive) {
+        return;
+    }
+    Clock& clock = services_.clock;
+    std::array<uint8_t, kDeviceStatusLength> status{};
+    std::array<uint8_t, kDeviceSetupLength> setup{};
+    if (!ReadDeviceStatus(*drive, clock, &status) || (status[0] & kReadyForAuthMask) == 0 ||
+        !ReadDeviceSetup(*drive, clock, &setup) || (setup[0] & kReadyForAuthMask) == 0) {
+        return;
+    }
+    ShowDeviceSerial(serial);
+
+    const auto timing = m_settings.m_timing.Pack();
+    WriteTiming(*drive, clock, timing.data(), static_cast<uint16_t>(timing.size()));
+
+    AuthPacket packet = BuildAuthenticationPacket(services_.codePage, fingerprint, mask);
+    plaintext_.fill(0);
+    ciphertext_.fill(0);
+    std::copy(packet.begin(), packet.end(), plaintext_.begin());
+    uint8_t key[kAes256KeySize];
+    DeriveDriveKey(table.driveId[slot], kDriveIdentifierLength, key);
+    Aes256EncryptEcb(key, plaintext_.data(), ciphertext_.data(), plaintext_.size());
+    SecureZero(key, sizeof(key));
+    SecureZero(packet.data(), packet.size());
+    SecureZero(plaintext_.data(), plaintext_.size());
+
+    std::array<uint8_t, kCommandStatusLength> answer{};
+    if (WriteAuthPacket(*drive, clock, ciphertext_.data(),
+                        static_cast<uint16_t>(ciphertext_.size()))) {
+        clock.SleepMs(kAcceptedWaitMs);
+        return;
+    }
+    clock.SleepMs(kRefusedWaitMs);
+    const bool statusRead = ReadCommandStatus(*drive, clock, &answer);
+    const std::wstring message = RefusalText(statusRead, answer);
+    view_.SetLogText(message);
+    view_.ShowRefusal(message);
+}
+
+uint32_t ConnectThreadProc(ConnectorState* state) {
+    g_bConnectRequested = 1;
+    state->ConnectWorker();
+    return 0;
+}
+
+}  // namespace kx7

@@ -1,0 +1,153 @@
+// The connector's run-time state and the logic on it: the connect worker with its passes, and
+// the small operations through which the window's timer, commands and device tracking steer
+// it. The main window owns one of these and implements ConnectorView; nothing here touches a
+// window directly, so a whole connect flow runs in a test without one.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "connector/device/device_interfaces.h"
+#include "connector/device/device_table.h"
+#include "connector/engine/cleanup_launcher.h"
+#include "connector/engine/clock.h"
+#include "connector/engine/code_page.h"
+#include "connector/engine/guarded.h"
+#include "connector/engine/record.h"
+#include "connector/engine/registry.h"
+#include "connector/engine/settings.h"
+#include "connector/engine/worker/auth_packet.h"
+#include "connector/hostid/fingerprint.h"
+
+namespace kx7 {
+
+// Process-wide requests between the window and the worker; 32-bit booleans.
+extern std::atomic<int32_t> g_bQuit;
+extern std::atomic<int32_t> g_bConnectRequested;
+extern std::atomic<int32_t> g_bRescanRequested;
+
+// The message the worker leaves behind when it ends; only these exact parameters, after a
+// confirmed Exit, end the program.
+constexpr uint32_t WM_CONNECT_WORKER_DONE = 0x0400 + 0x52;
+constexpr uintptr_t kWorkerDoneWParam = 10074;
+constexpr intptr_t kWorkerDoneLParam = 565;
+
+constexpr uint32_t kAcceptedWaitMs = 1000;  // the drive unlocks by itself meanwhile
+constexpr uint32_t kRefusedWaitMs = 1500;   // before its status can be read
+constexpr uint32_t kIdlePollMs = 100;
+constexpr uint32_t kPendingPollMs = 50;
+// The cleanup tool starts once an unlocked disk has been gone for more than this many ticks.
+constexpr int32_t kRemovalTicksBeforeCleanup = 10;
+constexpr uint8_t kMinFirmwareMajor = 1;
+constexpr uint8_t kMinFirmwareMinor = 19;
+
+extern const wchar_t kNotRegisteredText[];
+extern const wchar_t kRefusalCaption[];  // "KX7 HostPair Auto Connector"
+
+// How the state reaches the window. The calls may come from the worker thread.
+class ConnectorView {
+  public:
+    virtual ~ConnectorView() = default;
+    // Replaces the whole text of the log edit.
+    virtual void SetLogText(const std::wstring& text) = 0;
+    // Shows text in the Device Serial edit.
+    virtual void SetDeviceSerialText(const std::wstring& text) = 0;
+    // The application's message box: OK only, exclamation icon; returns once dismissed.
+    virtual void ShowAppMessage(const std::wstring& text) = 0;
+    // A drive's refusal: a question beep, then an owner-less OK box with the exclamation icon
+    // captioned kRefusalCaption; returns once dismissed.
+    virtual void ShowRefusal(const std::wstring& text) = 0;
+    // Posts WM_CONNECT_WORKER_DONE with these parameters to the window.
+    virtual void PostWorkerDone(uintptr_t wParam, intptr_t lParam) = 0;
+    // The window that owns an elevation prompt.
+    virtual WindowHandle OwnerWindow() = 0;
+};
+
+// The platform services the worker uses.
+struct ConnectorServices {
+    Clock& clock;
+    Registry& registry;
+    DeviceInterfaces& interfaces;
+    AnsiCodePage& codePage;
+    ShellLauncher& shell;
+};
+
+class ConnectorState {
+  public:
+    ConnectorState(const ConnectorSettings& settings, ConnectorView& view,
+                   ConnectorServices services);
+    ConnectorState(const ConnectorState&) = delete;
+    ConnectorState& operator=(const ConnectorState&) = delete;
+
+    // --- User-interface thread -------------------------------------------------------------
+    // Start-up: loads the record (silently; the worker retries and reports).
+    bool LoadRecordAtStartup();
+    // A consistent copy of the registered record, for the fingerprint collection.
+    RegisteredPcRecord RecordCopy() const { return m_record.Copy(); }
+    // Publishes a freshly collected fingerprint in one piece.
+    void ReplaceFingerprint(HostFingerprint fingerprint);
+    HostFingerprint FingerprintCopy() const { return m_fingerprint.Copy(); }
+    // The end of the window's initialisation, just before the worker thread starts.
+    void RequestInitialScan();
+    // Reconnect, after the fingerprint has been collected again and replaced.
+    void RequestReconnect();
+    // A confirmed Exit: no new pass starts, the running one finishes, the worker ends.
+    void RequestQuit();
+    // The 500 ms tick.
+    void OnTickTimer();
+    // True when the worker's done message means the program should end now.
+    static bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam);
+
+    // A KX7's USB device node came or went. serial is the text after the instance ID's last
+    // backslash, or empty when there is none (the serial edit is then left alone on arrival).
+    void OnDriveNodeArrival(const std::wstring& serial);
+    void OnDriveNodeRemoval(bool hasSerial);
+    // A KX7's unlocked mass-storage disk came or went.
+    void OnUnlockedDiskArrival();
+    void OnUnlockedDiskRemoval();
+
+    // --- Worker thread -----------------------------------------------------------------------
+    // Runs until a quit is seen, then posts WM_CONNECT_WORKER_DONE.
+    void ConnectWorker();
+
+    // --- State, named as the window's members ------------------------------------------------
+    const ConnectorSettings m_settings;
+    std::atomic<int32_t> m_nSettleTicks{0};
+    std::atomic<int32_t> m_bRemovalPending{0};
+    std::atomic<int32_t> m_nRemovalTicks{0};
+    std::atomic<int32_t> m_nDriveNodes{0};
+    std::atomic<int32_t> m_nUnlockedDisks{0};
+    std::atomic<int32_t> m_nDriveCount{0};
+    std::atomic<int32_t> m_bRecordLoaded{0};
+    std::atomic<int32_t> m_bCleanRegistry{0};
+    const uint32_t m_nOsVersion;
+
+    std::wstring DeviceSerial() const { return m_strDeviceSerial.Copy(); }
+    // Touched by the worker only; tests read it between passes.
+    const DeviceTable& deviceTable() const { return m_deviceTable; }
+
+  private:
+    void RunPass();
+    void DriveTurn(size_t slot, const RegisteredPcRecord& record,
+                   const HostFingerprint& fingerprint);
+    void PublishRecord(const RegisteredPcRecord& record, bool loaded);
+    void ShowDeviceSerial(const std::wstring& serial);
+
+    ConnectorView& view_;
+    ConnectorServices services_;
+    Guarded<RegisteredPcRecord> m_record;
+    Guarded<HostFingerprint> m_fingerprint;
+    Guarded<std::wstring> m_strDeviceSerial;
+    DeviceTable m_deviceTable{};
+    // The worker's packet buffers live with the state, so there is nothing to allocate (and
+    // nothing that could fail) once the program runs.
+    std::array<uint8_t, kAuthBufferSize> plaintext_{};
+    std::array<uint8_t, kAuthBufferSize> ciphertext_{};
+};
+
+// The worker thread's entry: raises the connect request, runs the worker, returns 0.
+uint32_t ConnectThreadProc(ConnectorState* state);
+
+}  // namespace kx7

@@ -1,0 +1,108 @@
+#include "sim/host_acceptance.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kx7::sim {
+
+namespace {
+
+// Where things sit in the 128 decrypted bytes.
+constexpr size_t kPacketBytes = 128;
+constexpr size_t kNameOffset = 32;
+constexpr size_t kChecksOffset = 96;
+constexpr size_t kSumOffset = 106;
+constexpr size_t kDateOffset = 112;
+
+// Everything the packet does not use must be zero. Being strict here means that a packet whose
+// fields are shifted by a byte or two is refused instead of slipping through.
+struct ZeroArea {
+    size_t begin;
+    size_t end;  // one past the last byte
+};
+constexpr ZeroArea kZeroAreas[] = {
+    {0, 32},     // before the name
+    {63, 96},    // the name's terminator and the gap after it
+    {108, 112},  // between the inverted sum and the date
+    {116, 128},  // after the date, the padding to whole cipher blocks included
+};
+
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool ZeroAreasClear(const uint8_t* packet) {
+    for (const ZeroArea& area : kZeroAreas) {
+        for (size_t i = area.begin; i < area.end; ++i) {
+            if (packet[i] != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool NameFits(const SimHost& host, const uint8_t* packet) {
+    std::array<uint8_t, kSimHostNameBytes> expected{};
+    const size_t n = std::min(host.computerName.size(), expected.size());
+    std::memcpy(expected.data(), host.computerName.data(), n);
+    return std::memcmp(expected.data(), packet + kNameOffset, expected.size()) == 0;
+}
+
+bool ChecksFit(const SimHost& host, const uint8_t* packet) {
+    // The bound items' values one after another, zeros after the last; bits of 32 and up name
+    // no item and are passed over.
+    std::array<uint16_t, kSimItemCount> expected{};
+    size_t slot = 0;
+    uint16_t sum = 0;
+    for (size_t item = 0; item < kSimItemCount; ++item) {
+        if ((host.bindingMask & (1u << item)) != 0) {
+            expected[slot++] = host.checkValues[item];
+            sum = static_cast<uint16_t>(sum + host.checkValues[item]);
+        }
+    }
+    for (size_t i = 0; i < kSimItemCount; ++i) {
+        if (Le16(packet + kChecksOffset + 2 * i) != expected[i]) {
+            return false;
+        }
+    }
+    return Le16(packet + kSumOffset) == static_cast<uint16_t>(~sum);
+}
+
+}  // namespace
+
+uint16_t CheckValueOf(const std::wstring& text) {
+    uint16_t sum = 0;
+    for (wchar_t unit : text) {
+        const auto low = static_cast<int8_t>(static_cast<uint8_t>(static_cast<uint32_t>(unit)));
+        sum = static_cast<uint16_t>(sum + low);
+    }
+    return sum;
+}
+
+uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, const uint8_t* plaintext, size_t length) {
+    if (!hostPair.enabled) {
+        return kRefusedHostPairDisabled;
+    }
+    if (hostPair.hosts.empty()) {
+        return kRefusedNoHost;
+    }
+    if (plaintext == nullptr || length < kPacketBytes || !ZeroAreasClear(plaintext)) {
+        return kRefusedUnknownHost;
+    }
+    // Hosts are tried in the order they were registered; the first that fits decides.
+    for (const SimHost& host : hostPair.hosts) {
+        if (NameFits(host, plaintext) && ChecksFit(host, plaintext)) {
+            // Good up to and including the expiry day; the packed dates compare as numbers.
+            return host.expiry < Le32(plaintext + kDateOffset) ? kRefusedExpired : 0;
+        }
+    }
+    return kRefusedUnknownHost;
+}
+
+}  // namespace kx7::sim

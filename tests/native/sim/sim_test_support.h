@@ -1,0 +1,109 @@
+// What the simulator tests share: a drive identity, a host registered from identity texts, and
+// the packet that host would send, built here byte by byte rather than by the connector.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "connector/engine/crypto/aes256.h"
+#include "connector/engine/crypto/derive_key.h"
+#include "sim/host_acceptance.h"
+#include "sim/simulated_drive.h"
+
+namespace kx7::sim::test_support {
+
+inline SimIdentity SampleIdentity(char serialTail = '1') {
+    SimIdentity identity;
+    identity.firmwareMajor = 3;
+    identity.firmwareMinor = 7;
+    identity.productId = 0x1181;
+    for (uint8_t i = 0; i < kDriveIdentifierLength; ++i) {
+        identity.identifier[i] = static_cast<uint8_t>('A' + i);
+    }
+    identity.identifier[15] = static_cast<uint8_t>(serialTail);
+    identity.serial = std::string("5a17Bc9") + serialTail;
+    return identity;
+}
+
+// A host's identity texts, in bit order: MAC, disk serial, computer name, OS key, CPU id.
+inline const std::array<std::wstring, kSimItemCount>& SampleItems() {
+    static const std::array<std::wstring, kSimItemCount> items = {
+        L"00-1A-2B-3C-4D-5E", L"WD-WCC4N0123456", L"OFFICE-PC\u00e9", L"BCDFG-HJKMP-QRTVW",
+        L"BFEBFBFF000906EA"};
+    return items;
+}
+
+inline SimHost SampleHost(uint32_t mask, uint32_t expiry) {
+    SimHost host;
+    host.computerName = "OFFICE-PC\xe9";
+    host.bindingMask = mask;
+    for (size_t i = 0; i < kSimItemCount; ++i) {
+        host.checkValues[i] = CheckValueOf(SampleItems()[i]);
+    }
+    host.expiry = expiry;
+    return host;
+}
+
+using Packet = std::array<uint8_t, kAuthPacketLength>;
+
+inline void Put16(Packet& p, size_t at, uint16_t v) {
+    p[at] = static_cast<uint8_t>(v & 0xFF);
+    p[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// The plaintext a registered host sends: name at 32, the bound items' check values packed from
+// 96, their inverted sum at 106, the date at 112.
+inline Packet HostPacket(const std::string& name, uint32_t mask, uint32_t date) {
+    Packet p{};
+    std::memcpy(&p[32], name.data(), std::min<size_t>(name.size(), 31));
+    size_t at = 96;
+    uint16_t sum = 0;
+    for (size_t i = 0; i < kSimItemCount; ++i) {
+        if ((mask & (1u << i)) != 0) {
+            const uint16_t value = CheckValueOf(SampleItems()[i]);
+            Put16(p, at, value);
+            at += 2;
+            sum = static_cast<uint16_t>(sum + value);
+        }
+    }
+    Put16(p, 106, static_cast<uint16_t>(~sum));
+    for (size_t i = 0; i < 4; ++i) {
+        p[112 + i] = static_cast<uint8_t>(date >> (8 * i));
+    }
+    return p;
+}
+
+inline Packet Encrypt(const Packet& plain, const SimIdentity& identity) {
+    uint8_t key[kAes256KeySize];
+    DeriveDriveKey(identity.identifier.data(), kDriveIdentifierLength, key);
+    Packet cipher{};
+    Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
+    return cipher;
+}
+
+// The rule by which the connector turns a notification's interface name into an instance ID.
+inline std::wstring InstanceIdOf(const std::wstring& name) {
+    std::wstring id = name.substr(4);
+    id = id.substr(0, id.rfind(L'#'));
+    std::replace(id.begin(), id.end(), L'#', L'\\');
+    std::transform(id.begin(), id.end(), id.begin(), [](wchar_t c) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    });
+    return id;
+}
+
+// The rule by which the connect worker takes a device serial from an enumerated path.
+inline std::wstring SerialOfPath(const std::wstring& path) {
+    std::wstring s = path.substr(4);
+    s = s.substr(0, s.rfind(L'#'));
+    std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    });
+    s = s.substr(s.rfind(L'#') + 1);
+    const size_t amp = s.rfind(L'&');
+    return amp != std::wstring::npos && amp > 0 ? s.substr(0, amp) : s;
+}
+
+}  // namespace kx7::sim::test_support

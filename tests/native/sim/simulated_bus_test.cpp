@@ -1,0 +1,314 @@
+#include "sim/simulated_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "connector/device/vendor_commands.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/native/sim/sim_test_support.h"
+
+namespace kx7::sim {
+namespace {
+
+using test_support::SampleIdentity;
+
+constexpr uint32_t kToday = PackSimDate(2024, 3, 7);
+
+class SimulatedBusTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bus_.SetEventListener([this](const SimDeviceEvent& event) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            events_.push_back(event);
+        });
+    }
+    std::vector<SimDeviceEvent> TakeEvents() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<SimDeviceEvent> taken;
+        taken.swap(events_);
+        return taken;
+    }
+    std::vector<std::wstring> List(const InterfaceGuid& interfaceClass) {
+        std::vector<std::wstring> paths{L"stale"};
+        EXPECT_TRUE(bus_.ListPresent(interfaceClass, &paths));
+        return paths;
+    }
+    // Unlocks through the judge, for tests about what follows an unlock.
+    void Unlock(SimulatedDrive& drive) {
+        drive.SetAuthPacketJudge([](const uint8_t*, size_t) -> uint8_t { return 0; });
+        auto handle = bus_.Open(drive.interfaceNames().cdromPath);
+        ASSERT_NE(handle, nullptr);
+        const test_support::Packet packet{};
+        ASSERT_TRUE(WriteAuthPacket(*handle, clock_, packet.data(), kAuthPacketLength));
+    }
+    static bool Completes(ScsiPassThrough& port) {
+        const CommandBlock block = BuildVendorReadBlock(kSubReadIdentity, kIdentityLength);
+        std::array<uint8_t, kIdentityLength> reply{};
+        return port
+            .Execute(block.data(), kVendorCdbLength, DataDirection::kIn, reply.data(),
+                     kIdentityLength, 10)
+            .completed;
+    }
+
+    SimulatedBus bus_;
+    test::FakeClock clock_;
+    std::mutex mutex_;
+    std::vector<SimDeviceEvent> events_;
+};
+
+TEST_F(SimulatedBusTest, AcceptedPacketUnlocksTheDrive) {
+    const SimIdentity identity = SampleIdentity();
+    SimulatedDrive& drive = bus_.AddDrive(identity);
+    drive.AddHost(test_support::SampleHost(0x15, kToday));
+    EXPECT_TRUE(List(kGuidDevinterfaceCdrom).empty());
+    ASSERT_TRUE(bus_.Plug(drive));
+
+    const std::vector<std::wstring> cdroms = List(kGuidDevinterfaceCdrom);
+    ASSERT_EQ(cdroms.size(), 1u);
+    EXPECT_EQ(cdroms[0],
+              L"\\\\?\\usbstor#cdrom&ven_svi&prod_virtual_cd_drive&rev_3.07#5a17bc91&0#"
+              L"{53f56308-b6bf-11d0-94f2-00a0c91efb8b}");
+    EXPECT_EQ(test_support::SerialOfPath(cdroms[0]), L"5A17BC91");
+    EXPECT_TRUE(List(kGuidDevinterfaceDisk).empty());
+    EXPECT_TRUE(List(kGuidDevinterfaceUsbDevice).empty());
+
+    auto cdrom = bus_.Open(cdroms[0]);
+    ASSERT_NE(cdrom, nullptr);
+    std::array<uint8_t, kInquiryLength> inquiry{};
+    ASSERT_TRUE(Inquiry(*cdrom, clock_, &inquiry));
+    EXPECT_EQ(inquiry[0], 0x05);
+    const auto cipher =
+        test_support::Encrypt(test_support::HostPacket("OFFICE-PC\xe9", 0x15, kToday), identity);
+    ASSERT_TRUE(WriteAuthPacket(*cdrom, clock_, cipher.data(), kAuthPacketLength));
+    EXPECT_TRUE(drive.unlocked());
+
+    const std::vector<SimDeviceEvent> events = TakeEvents();
+    ASSERT_EQ(events.size(), 4u);
+    const std::pair<SimEventKind, InterfaceGuid> expected[] = {
+        {SimEventKind::kArrival, kGuidDevinterfaceUsbDevice},
+        {SimEventKind::kArrival, kGuidDevinterfaceCdrom},
+        {SimEventKind::kRemoval, kGuidDevinterfaceCdrom},
+        {SimEventKind::kArrival, kGuidDevinterfaceDisk}};
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].kind, expected[i].first) << i;
+        EXPECT_TRUE(events[i].interfaceClass == expected[i].second) << i;
+    }
+    EXPECT_EQ(test_support::InstanceIdOf(events[0].name), L"USB\\VID_6B2F&PID_1181\\5A17BC91");
+    EXPECT_EQ(test_support::InstanceIdOf(events[3].name)
+                  .rfind(L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS&REV_3.07\\5A17BC91", 0),
+              0u);
+    EXPECT_EQ(events[1].name, events[2].name);
+
+    // The CD-ROM is gone, handle and all; the disk has taken its place.
+    EXPECT_TRUE(List(kGuidDevinterfaceCdrom).empty());
+    EXPECT_FALSE(Completes(*cdrom));
+    EXPECT_EQ(bus_.Open(cdroms[0]), nullptr);
+    const std::vector<std::wstring> disks = List(kGuidDevinterfaceDisk);
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(disks[0].rfind(L"\\\\?\\usbstor#disk&ven_svi&prod_kx7fips&rev_3.07#", 0), 0u);
+    EXPECT_EQ(test_support::SerialOfPath(disks[0]), L"5A17BC91");
+    auto disk = bus_.Open(disks[0]);
+    ASSERT_NE(disk, nullptr);
+    ASSERT_TRUE(Inquiry(*disk, clock_, &inquiry));
+    EXPECT_EQ(inquiry[0], 0x00);
+}
+
+TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
+    SimulatedDrive& a = bus_.AddDrive(SampleIdentity('1'));
+    SimulatedDrive& b = bus_.AddDrive(SampleIdentity('2'));
+    ASSERT_TRUE(bus_.Plug(a));
+    ASSERT_TRUE(bus_.Plug(b));
+    EXPECT_FALSE(bus_.Plug(a));
+    Unlock(a);
+    const SimInterfaceNames namesA = a.interfaceNames();
+    auto disk = bus_.Open(namesA.diskPath);
+    ASSERT_NE(disk, nullptr);
+    TakeEvents();
+
+    ASSERT_TRUE(bus_.Unplug(a));
+    EXPECT_FALSE(bus_.Unplug(a));
+    EXPECT_FALSE(bus_.Replug(a));
+    const std::vector<SimDeviceEvent> gone = TakeEvents();
+    ASSERT_EQ(gone.size(), 2u);
+    EXPECT_EQ(gone[0].name, namesA.diskName);
+    EXPECT_EQ(gone[0].kind, SimEventKind::kRemoval);
+    EXPECT_EQ(gone[1].name, namesA.usbNodeName);
+    EXPECT_EQ(gone[1].kind, SimEventKind::kRemoval);
+    EXPECT_FALSE(a.unlocked());
+    EXPECT_FALSE(Completes(*disk));
+    EXPECT_FALSE(Completes(a.PassThrough()));
+    EXPECT_EQ(bus_.Open(namesA.diskPath), nullptr);
+    EXPECT_TRUE(List(kGuidDevinterfaceDisk).empty());
+
+    // Back in, locked and at the end of the plug order; the old handle stays dead.
+    ASSERT_TRUE(bus_.Plug(a));
+    EXPECT_EQ(List(kGuidDevinterfaceCdrom),
+              (std::vector<std::wstring>{b.interfaceNames().cdromPath, namesA.cdromPath}));
+    EXPECT_FALSE(Completes(*disk));
+    ASSERT_TRUE(bus_.Replug(b));
+    EXPECT_EQ(List(kGuidDevinterfaceCdrom),
+              (std::vector<std::wstring>{namesA.cdromPath, b.interfaceNames().cdromPath}));
+    // Paths open whatever their case; a drive of another bus is not ours to plug.
+    EXPECT_NE(bus_.Open(a.interfaceNames().cdromName), nullptr);
+    SimulatedBus other;
+    EXPECT_FALSE(other.Plug(a));
+
+    bus_.SetListingFails(true);
+    std::vector<std::wstring> paths{L"stale"};
+    EXPECT_FALSE(bus_.ListPresent(kGuidDevinterfaceCdrom, &paths));
+    EXPECT_TRUE(paths.empty());
+}
+
+TEST_F(SimulatedBusTest, ListenerMayCallBackIntoTheBus) {
+    SimulatedDrive& a = bus_.AddDrive(SampleIdentity('1'));
+    SimulatedDrive& b = bus_.AddDrive(SampleIdentity('2'));
+    std::vector<std::wstring> names;
+    int depth = 0;
+    int deepest = 0;
+    bus_.SetEventListener([&](const SimDeviceEvent& event) {
+        deepest = std::max(deepest, ++depth);
+        names.push_back(event.name);
+        if (event.name == a.interfaceNames().usbNodeName) {
+            bus_.Plug(b);
+        }
+        --depth;
+    });
+    ASSERT_TRUE(bus_.Plug(a));
+    // The nested plug's events wait for the ones already queued, and the listener is never
+    // entered from inside itself.
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(names, (std::vector<std::wstring>{
+                         a.interfaceNames().usbNodeName, a.interfaceNames().cdromName,
+                         b.interfaceNames().usbNodeName, b.interfaceNames().cdromName}));
+}
+
+TEST_F(SimulatedBusTest, HookRunsBeforeEachCommand) {
+    SimulatedDrive& a = bus_.AddDrive(SampleIdentity('1'));
+    SimulatedDrive& b = bus_.AddDrive(SampleIdentity('2'));
+    ASSERT_TRUE(bus_.Plug(a));
+    std::vector<SimCommand> seen;
+    a.SetCommandHook([&](SimCommand command) {
+        seen.push_back(command);
+        if (command == SimCommand::kReadDeviceStatus) {
+            bus_.Plug(b);  // a second drive turns up in the middle of the pass
+        } else if (command == SimCommand::kWriteAuthPacket) {
+            bus_.Unplug(a);  // and the first is pulled just before its packet
+        }
+    });
+    auto handle = bus_.Open(a.interfaceNames().cdromPath);
+    ASSERT_NE(handle, nullptr);
+    std::array<uint8_t, kDeviceStatusLength> status{};
+    ASSERT_TRUE(ReadDeviceStatus(*handle, clock_, &status));
+    EXPECT_EQ(List(kGuidDevinterfaceCdrom).size(), 2u);
+
+    const test_support::Packet packet{};
+    EXPECT_FALSE(WriteAuthPacket(*handle, clock_, packet.data(), kAuthPacketLength));
+    EXPECT_EQ(a.CountOf(SimCommand::kAnnounce), 1u);
+    EXPECT_EQ(a.CountOf(SimCommand::kWriteAuthPacket), 0u);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0], SimCommand::kReadDeviceStatus);
+    EXPECT_EQ(seen[1], SimCommand::kAnnounce);
+    EXPECT_EQ(seen[2], SimCommand::kWriteAuthPacket);
+    // The failing write is retried; each retry goes through the hook too.
+    EXPECT_EQ(seen.size(), 2u + kPassThroughAttempts);
+}
+
+TEST_F(SimulatedBusTest, StalledDriveHoldsTheCallerUntilCleared) {
+    SimulatedDrive& drive = bus_.AddDrive(SampleIdentity());
+    ASSERT_TRUE(bus_.Plug(drive));
+    drive.SetStalled(true);
+    clock_.OnSleep([&](uint32_t) {
+        if (clock_.sleeps().size() == 3) {
+            drive.SetStalled(false);
+        }
+    });
+    std::array<uint8_t, kIdentityLength> identity{};
+    ASSERT_TRUE(ReadIdentity(drive.PassThrough(), clock_, &identity));
+    EXPECT_EQ(clock_.sleeps().size(), 3u);
+    EXPECT_EQ(drive.totalCalls(), 1u);
+
+    test::FakeClock patient;
+    drive.SetStalled(true);
+    EXPECT_FALSE(ReadIdentity(drive.PassThrough(), patient, &identity));
+    EXPECT_EQ(patient.sleeps().size(), kPassThroughAttempts);
+    EXPECT_EQ(patient.TotalSleptMs(), uint64_t{kPassThroughAttempts} * kPassThroughRetryDelayMs);
+    EXPECT_EQ(drive.totalCalls(), 1u);
+}
+
+// A connect worker lists, opens and talks to the drives while the test thread pulls them in and
+// out. Run under ThreadSanitizer as well; here the events must still pair up per drive.
+TEST_F(SimulatedBusTest, WorkerAndPlugsOnTwoThreads) {
+    std::vector<SimulatedDrive*> drives;
+    for (char tail : {'1', '2', '3'}) {
+        SimulatedDrive& drive = bus_.AddDrive(SampleIdentity(tail));
+        drive.AddHost(test_support::SampleHost(0x15, kToday));
+        ASSERT_TRUE(bus_.Plug(drive));
+        drives.push_back(&drive);
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> passes{0};
+    std::thread worker([&] {
+        test::FakeClock clock;
+        while (!stop) {
+            std::vector<std::wstring> paths;
+            bus_.ListPresent(kGuidDevinterfaceCdrom, &paths);
+            for (const std::wstring& path : paths) {
+                auto handle = bus_.Open(path);
+                std::array<uint8_t, kIdentityLength> reply{};
+                if (handle == nullptr || !ReadIdentity(*handle, clock, &reply)) {
+                    continue;
+                }
+                const DriveIdentity read = ParseDriveIdentity(reply);
+                SimIdentity identity;
+                identity.identifier = read.driveId;
+                const auto cipher = test_support::Encrypt(
+                    test_support::HostPacket("OFFICE-PC\xe9", 0x15, kToday), identity);
+                WriteAuthPacket(*handle, clock, cipher.data(), kAuthPacketLength);
+            }
+            ++passes;
+        }
+    });
+    // Keep plugging until the worker has been through enough passes to have met it.
+    for (int round = 0; round < 300 || passes < 100; ++round) {
+        bus_.Replug(*drives[round % drives.size()]);
+        std::this_thread::yield();
+    }
+    // Once the plugging stops, the worker gets every drive unlocked.
+    const auto allUnlocked = [&] {
+        for (SimulatedDrive* drive : drives) {
+            if (!drive->unlocked()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    while (!allUnlocked()) {
+        std::this_thread::yield();
+    }
+    stop = true;
+    worker.join();
+    for (SimulatedDrive* drive : drives) {
+        bus_.Unplug(*drive);
+    }
+
+    // Per interface name the events alternate arrival, removal, ... and end with a removal.
+    std::map<std::wstring, SimEventKind> last;
+    for (const SimDeviceEvent& event : TakeEvents()) {
+        const auto it = last.find(event.name);
+        const SimEventKind previous = it == last.end() ? SimEventKind::kRemoval : it->second;
+        ASSERT_NE(event.kind, previous) << std::string(event.name.begin(), event.name.end());
+        last[event.name] = event.kind;
+    }
+    EXPECT_EQ(last.size(), 9u);  // three drives, each a USB node, a CD-ROM and a disk
+    for (const auto& entry : last) {
+        EXPECT_EQ(entry.second, SimEventKind::kRemoval);
+    }
+}
+
+}  // namespace
+}  // namespace kx7::sim

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "connector/engine/worker/connector_state.h"
+#include "sim/host_acceptance.h"
+#include "tests/native/worker/worker_harness.h"
+
+namespace kx7::test {
+namespace {
+
+using sim::SimCommand;
+
+constexpr uint32_t kAllItems = 0x1F;
+
+TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+    c.Register(drive, kAllItems);
+    uint64_t firstIdentifyAt = 0;
+    drive.SetCommandHook([&](SimCommand command) {
+        if (command == SimCommand::kReadIdentity && firstIdentifyAt == 0) {
+            firstIdentifyAt = c.clock.NowMs();
+        }
+    });
+    c.Start();
+    c.At(2000, [&] { c.bus.Plug(drive); });
+    uint32_t identifyAfterUnlock = 0;
+    c.At(20000, [&] {
+        identifyAfterUnlock = drive.CountOf(SimCommand::kReadIdentity);
+        g_bConnectRequested = 1;  // a pass with nothing new attached
+    });
+    c.Run(30000);
+
+    EXPECT_TRUE(drive.unlocked());
+    EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
+    EXPECT_TRUE(c.view.Texts(ViewCall::kRefusalBox).empty());
+    EXPECT_TRUE(c.view.Texts(ViewCall::kLog).empty()) << "an accepted packet leaves the log alone";
+    EXPECT_EQ(c.state->DeviceSerial(), L"0123456789A1");
+    EXPECT_EQ(c.state->m_nDriveNodes, 1);
+    EXPECT_EQ(c.state->m_nUnlockedDisks, 1);
+    EXPECT_EQ(drive.lastTiming(), DriveTimingBlock().Pack());
+    // The first pass waited for the settle countdown restarted by the arrival.
+    EXPECT_GE(firstIdentifyAt, 2000u + 10 * 500);
+    // Drive nodes and disks balance, so the later pass used the old table instead of
+    // identifying drives again.
+    EXPECT_EQ(drive.CountOf(SimCommand::kReadIdentity), identifyAfterUnlock);
+    EXPECT_EQ(c.view.calls.back().kind, ViewCall::kWorkerDone);
+    EXPECT_EQ(c.view.calls.back().text, L"10074,565");
+    EXPECT_TRUE(ConnectorState::IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam));
+}
+
+TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
+    Connector c;
+    c.Start();
+    c.At(60000, [&] { c.state->RequestReconnect(); });
+    c.Run(120000);
+    const auto boxes = c.view.Texts(ViewCall::kAppBox);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], kNotRegisteredText);
+    EXPECT_GE(c.view.calls[0].atMs, 10 * 500u);
+    EXPECT_LT(c.view.calls[0].atMs, 10 * 500u + 1000);
+    EXPECT_GE(c.view.calls[1].atMs, 60000u + 10 * 500);
+
+    // Registered but nothing attached: silent, and the request ends.
+    Connector registered;
+    StoreRecord(registered.registry, registered.fingerprint, false);
+    registered.Start();
+    registered.Run(20000);
+    EXPECT_EQ(registered.view.calls.size(), 1u) << "only the worker's done message";
+    EXPECT_EQ(g_bConnectRequested, 0);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(sim::SimulatedDrive&, Connector&)> arrange;
+    std::wstring text;
+};
+
+class DriveRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(DriveRefusal, IsShownInTheLogAndInABox) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+    c.Register(drive, kAllItems);
+    GetParam().arrange(drive, c);
+    c.bus.Plug(drive);
+    c.Start();
+    c.Run(20000);
+    EXPECT_FALSE(drive.unlocked());
+    EXPECT_EQ(c.view.Texts(ViewCall::kRefusalBox), std::vector<std::wstring>{GetParam().text});
+    EXPECT_EQ(c.view.Texts(ViewCall::kLog), std::vector<std::wstring>{GetParam().text});
+    EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DriveRefusal,
+    ::testing::Values(
+        Refusal{"Disabled", [](sim::SimulatedDrive& d, Connector&) { d.SetHostPairEnabled(false); },
+                L"The HostPair mode is disable. After changing the KX7 setup, use."},
+        Refusal{"NoHost", [](sim::SimulatedDrive& d, Connector&) { d.ClearHosts(); },
+                L"Empty Host PC ID !"},
+        Refusal{"WrongCheckValue",
+                [](sim::SimulatedDrive& d, Connector& c) {
+                    d.ClearHosts();
+                    sim::SimHost host = HostFor(c.fingerprint, kAllItems, 0xFFFFFFFF);
+                    host.checkValues[sim::kSimItemOsKey] ^= 1;
+                    d.AddHost(host);
+                },
+                L"Can't find PC ID !"},
+        Refusal{"Expired",
+                [](sim::SimulatedDrive& d, Connector& c) {
+                    d.ClearHosts();
+                    d.AddHost(HostFor(c.fingerprint, kAllItems, sim::PackSimDate(2026, 12, 7)));
+                },
+                L"The system authentication has expired !"},
+        Refusal{"OtherCode",
+                [](sim::SimulatedDrive& d, Connector&) {
+                    d.SetAuthPacketJudge([](const uint8_t*, size_t) { return uint8_t{77}; });
+                },
+                L"KX7 Invalid Error code !, Cmd = 41, Err Code = 77"},
+        Refusal{"StatusReadFails",
+                [](sim::SimulatedDrive& d, Connector&) {
+                    d.SetCheckCondition(SimCommand::kReadCommandStatus, true);
+                    d.SetAuthPacketJudge([](const uint8_t*, size_t) { return uint8_t{29}; });
+                },
+                L"KX7 System Error !, Cmd = 0, Err Code = 0"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST(ConnectWorker, GatesBeforeThePacket) {
+    struct Case {
+        uint8_t major, minor;
+        uint32_t mode;
+        bool served;
+    };
+    const Case cases[] = {{1, 18, kAllItems, false}, {1, 19, kAllItems, true},
+                          {1, 20, kAllItems, true},  {2, 0, kAllItems, true},
+                          {0, 25, kAllItems, false}, {2, 0, 0, false}};
+    for (const Case& k : cases) {
+        Connector c;
+        StoreRecord(c.registry, c.fingerprint, false);
+        sim::SimIdentity identity = DriveIdentity('1');
+        identity.firmwareMajor = k.major;
+        identity.firmwareMinor = k.minor;
+        sim::SimulatedDrive& drive = c.bus.AddDrive(identity);
+        c.Register(drive, kAllItems);
+        if (k.mode == 0) {
+            c.registry.SetDwordValue(RegRoot::kCurrentUser,
+                                     DriveBindingKeyPath(c.codePage, identity.identifier.data()),
+                                     L"Mode", 0);
+        }
+        c.bus.Plug(drive);
+        c.Start();
+        c.Run(20000);
+        const std::string where = std::to_string(k.major) + "." + std::to_string(k.minor);
+        EXPECT_EQ(drive.unlocked(), k.served) << where;
+        if (!k.served) {
+            EXPECT_EQ(drive.CountOf(SimCommand::kReadDeviceStatus), 0u) << where;
+            EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
+                      std::vector<std::wstring>{
+                          k.mode == 0 ? std::wstring(kNotRegisteredText)
+                                      : L"Can't support KX7 firmware version ! (Above V1.19)"})
+                << where;
+        }
+    }
+}
+
+TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+    c.Register(drive, kBindDiskSerial | kBindCpuId);
+    c.fingerprint.m_strDiskSerial = L"NEW-DISK";
+    c.fingerprint.m_strCpuId = L"906EA";
+    c.bus.Plug(drive);
+    c.Start();
+    c.Run(20000);
+    EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
+              std::vector<std::wstring>{L"Error ! System environment has changed.\r\n\r\nDisk "
+                                        L"Serial : Entry( WD-WCC4N1234567 ), Current( NEW-DISK )"});
+    EXPECT_FALSE(drive.unlocked());
+}
+
+TEST(ConnectWorker, InvalidDateEndsThePass) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+    c.Register(drive, kAllItems);
+    c.fingerprint.m_stCollected.wYear = 10000;
+    c.fingerprint.m_stCollected.wMonth = 1;
+    c.fingerprint.m_stCollected.wDay = 2;
+    c.bus.Plug(drive);
+    c.Start();
+    c.Run(20000);
+    EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
+              std::vector<std::wstring>{
+                  L"Error ! Invalid system date(10000-1-2).\r\n\r\nPlease reconnect KX7."});
+    EXPECT_EQ(drive.CountOf(SimCommand::kReadDeviceStatus), 0u);
+}
+
+TEST(ConnectWorker, SecondDriveWaitsForTheFirstRefusalToBeDismissed) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
+    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
+    c.Register(first, kAllItems);
+    c.Register(second, kAllItems);
+    first.SetHostPairEnabled(false);
+    uint32_t secondCallsWhileBoxUp = 99;
+    c.view.onCall = [&](const ViewCall& call) {
+        if (call.kind == ViewCall::kRefusalBox) {
+            secondCallsWhileBoxUp = second.CountOf(SimCommand::kReadDeviceStatus);
+        }
+    };
+    c.bus.Plug(first);
+    c.bus.Plug(second);
+    c.Start();
+    c.Run(30000);
+    EXPECT_EQ(secondCallsWhileBoxUp, 0u);
+    EXPECT_FALSE(first.unlocked());
+    EXPECT_TRUE(second.unlocked());
+}
+
+TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
+    sim::SimulatedDrive& late = c.bus.AddDrive(DriveIdentity('2'));
+    c.Register(first, kAllItems);
+    c.Register(late, kAllItems);
+    uint64_t pluggedAt = 0;
+    first.SetCommandHook([&](SimCommand command) {
+        if (command == SimCommand::kWriteAuthPacket && pluggedAt == 0) {
+            pluggedAt = c.clock.NowMs();
+            c.bus.Plug(late);
+        }
+    });
+    uint64_t lateServedAt = 0;
+    late.SetCommandHook([&](SimCommand command) {
+        if (command == SimCommand::kReadDeviceStatus && lateServedAt == 0) {
+            lateServedAt = c.clock.NowMs();
+        }
+    });
+    c.bus.Plug(first);
+    c.Start();
+    c.Run(60000);
+    EXPECT_TRUE(first.unlocked());
+    EXPECT_TRUE(late.unlocked());
+    ASSERT_GT(pluggedAt, 0u);
+    EXPECT_GE(lateServedAt, pluggedAt + 10 * 500);
+    EXPECT_EQ(g_bConnectRequested, 0);
+}
+
+TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
+    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
+    c.Register(first, kAllItems);
+    c.Register(second, kAllItems);
+    first.SetCommandHook([&](SimCommand command) {
+        if (command == SimCommand::kWriteTiming) {
+            c.state->RequestQuit();
+        }
+    });
+    c.bus.Plug(first);
+    c.bus.Plug(second);
+    c.Start();
+    c.Run(600000);
+    EXPECT_TRUE(first.unlocked());
+    EXPECT_TRUE(second.unlocked());
+    EXPECT_LT(c.clock.NowMs(), 20000u) << "the worker ended right after the pass";
+    EXPECT_EQ(c.view.calls.back().kind, ViewCall::kWorkerDone);
+}
+
+TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
+    for (const uint32_t os : {0x601u, 0u}) {
+        Connector c(os);
+        StoreRecord(c.registry, c.fingerprint, true);
+        c.Start();
+        // Removed, back before the countdown ran out, removed again and left out.
+        c.At(10000, [&] { c.state->OnUnlockedDiskRemoval(); });
+        c.At(14000, [&] { c.state->OnUnlockedDiskArrival(); });
+        uint64_t startedAt = 0;
+        c.At(20000, [&] { c.state->OnUnlockedDiskRemoval(); });
+        c.At(25000, [&] { EXPECT_TRUE(c.shell.started.empty()) << "not before 11 ticks"; });
+        c.At(26100, [&] {
+            EXPECT_EQ(c.shell.started.size(), 1u);
+            startedAt = 1;
+        });
+        c.Run(60000);
+        EXPECT_EQ(startedAt, 1u);
+        const std::wstring expected = os == 0 ? L"open C:\\Program Files\\KX7\\SVCleanRegXP.exe"
+                                              : L"runas C:\\Program Files\\KX7\\SVCleanRegWin7.exe";
+        EXPECT_EQ(c.shell.started, std::vector<std::wstring>{expected});
+    }
+
+    Connector off;
+    StoreRecord(off.registry, off.fingerprint, false);
+    off.Start();
+    off.At(1000, [&] { off.state->OnUnlockedDiskRemoval(); });
+    off.Run(30000);
+    EXPECT_TRUE(off.shell.started.empty());
+}
+
+}  // namespace
+}  // namespace kx7::test

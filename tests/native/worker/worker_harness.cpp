@@ -1,0 +1,158 @@
+#include "tests/native/worker/worker_harness.h"
+
+#include <cwctype>
+#include <utility>
+
+#include "connector/engine/record.h"
+#include "sim/host_acceptance.h"
+
+namespace kx7::test {
+namespace {
+
+const wchar_t kPcInfo[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::towupper(text[i]) != std::towupper(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The instance ID of a notification's interface name, as the device tracking derives it.
+std::wstring InstanceId(const std::wstring& name) {
+    std::wstring id = name.substr(4);
+    id.resize(id.rfind(L'#'));
+    for (wchar_t& c : id) {
+        c = c == L'#' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
+    }
+    return id;
+}
+
+}  // namespace
+
+HostFingerprint MatchingFingerprint() {
+    HostFingerprint fp;
+    fp.m_stCollected.wYear = 2026;
+    fp.m_stCollected.wMonth = 12;
+    fp.m_stCollected.wDay = 8;
+    fp.m_strNicDescription = L"Intel(R) Ethernet Connection";
+    fp.m_strMacId = L"00-1B-21-3C-4D-5E";
+    fp.m_strDiskSerial = L"WD-WCC4N1234567";
+    fp.m_strComputerName = L"OFFICE-PC";
+    fp.m_strOsKey = L"BCDFG-HJKMP-QRTVW-XY234-6789B";
+    fp.m_strCpuId = L"306C3";
+    return fp;
+}
+
+void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry) {
+    const RegRoot hkcu = RegRoot::kCurrentUser;
+    registry.SetDwordValue(hkcu, kPcInfo, L"NICIndex", 1);
+    registry.SetString(hkcu, kPcInfo, L"NICDescription", fp.m_strNicDescription);
+    registry.SetString(hkcu, kPcInfo, L"MACID", fp.m_strMacId);
+    registry.SetString(hkcu, kPcInfo, L"DIskSerial", fp.m_strDiskSerial);
+    registry.SetString(hkcu, kPcInfo, L"ComputerName", fp.m_strComputerName);
+    registry.SetString(hkcu, kPcInfo, L"OSKey", fp.m_strOsKey);
+    registry.SetString(hkcu, kPcInfo, L"CPUID", fp.m_strCpuId);
+    registry.SetDwordValue(hkcu, kPcInfo, L"CleanRegistry", cleanRegistry ? 1 : 0);
+}
+
+sim::SimHost HostFor(const HostFingerprint& fp, uint32_t mask, uint32_t expiry) {
+    sim::SimHost host;
+    Latin1CodePage codePage;
+    host.computerName = codePage.ToAnsi(fp.m_strComputerName);
+    host.bindingMask = mask;
+    const std::wstring* items[] = {&fp.m_strMacId, &fp.m_strDiskSerial, &fp.m_strComputerName,
+                                   &fp.m_strOsKey, &fp.m_strCpuId};
+    for (size_t i = 0; i < sim::kSimItemCount; ++i) {
+        host.checkValues[i] = sim::CheckValueOf(*items[i]);
+    }
+    host.expiry = expiry;
+    return host;
+}
+
+sim::SimIdentity DriveIdentity(char tag) {
+    sim::SimIdentity identity;
+    for (size_t i = 0; i < identity.identifier.size(); ++i) {
+        identity.identifier[i] = static_cast<uint8_t>('K' + i);
+    }
+    identity.identifier[15] = static_cast<uint8_t>(tag);
+    identity.serial = std::string("0123456789A") + tag;
+    return identity;
+}
+
+Connector::Connector(uint32_t osVersion) {
+    g_bQuit = 0;
+    g_bConnectRequested = 0;
+    g_bRescanRequested = 0;
+    ConnectorSettings settings;
+    settings.m_nInterval = 10;
+    settings.m_nDetachDelay = 10;
+    settings.m_nOsVersion = osVersion;
+    state = std::make_unique<ConnectorState>(
+        settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+    clock.OnSleep([this](uint32_t) { OnSleep(); });
+    bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
+}
+
+void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {
+    drive.AddHost(HostFor(fingerprint, mask, sim::PackSimDate(2030, 1, 1)));
+    const sim::SimIdentity identity = drive.identity();
+    registry.SetDwordValue(RegRoot::kCurrentUser,
+                           DriveBindingKeyPath(codePage, identity.identifier.data()), L"Mode",
+                           mask);
+}
+
+void Connector::Start() {
+    state->LoadRecordAtStartup();
+    state->ReplaceFingerprint(fingerprint);
+    state->RequestInitialScan();
+}
+
+void Connector::Run(uint64_t quitAtMs) {
+    At(quitAtMs, [this] { state->RequestQuit(); });
+    ConnectThreadProc(state.get());
+}
+
+void Connector::At(uint64_t atMs, std::function<void()> action) {
+    script_.emplace(atMs, std::move(action));
+}
+
+void Connector::OnSleep() {
+    const uint64_t now = clock.NowMs();
+    while (nextTickMs_ <= now) {
+        state->OnTickTimer();
+        nextTickMs_ += 500;
+    }
+    while (!script_.empty() && script_.begin()->first <= now) {
+        auto action = std::move(script_.begin()->second);
+        script_.erase(script_.begin());
+        action();
+    }
+}
+
+// What the window's device tracking does with the two kinds of KX7 nodes.
+void Connector::OnEvent(const sim::SimDeviceEvent& event) {
+    const std::wstring id = InstanceId(event.name);
+    const bool arrival = event.kind == sim::SimEventKind::kArrival;
+    if (StartsWith(id, L"USB\\VID_6B2F&PID_1180") || StartsWith(id, L"USB\\VID_6B2F&PID_1181")) {
+        const size_t slash = id.rfind(L'\\');
+        if (arrival) {
+            state->OnDriveNodeArrival(id.substr(slash + 1));
+        } else {
+            state->OnDriveNodeRemoval(true);
+        }
+    } else if (StartsWith(id, L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS")) {
+        if (arrival) {
+            state->OnUnlockedDiskArrival();
+        } else {
+            state->OnUnlockedDiskRemoval();
+        }
+    }
+}
+
+}  // namespace kx7::test

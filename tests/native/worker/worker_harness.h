@@ -1,0 +1,114 @@
+// A connector with no window: the state under test, a recording view, the simulated bus and
+// registry, and a script that plays the user-interface thread in virtual time. The worker runs
+// on the test's own thread; every sleep it makes advances the clock, fires the 500 ms ticks and
+// any scripted action that has come due, so a whole flow runs deterministically at once.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connector/engine/worker/connector_state.h"
+#include "sim/simulated_bus.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/latin1_code_page.h"
+
+namespace kx7::test {
+
+struct ViewCall {
+    enum Kind { kLog, kSerial, kAppBox, kRefusalBox, kWorkerDone } kind;
+    std::wstring text;
+    uint64_t atMs;
+};
+
+class RecordingView final : public ConnectorView {
+  public:
+    explicit RecordingView(FakeClock& clock) : clock_(clock) {}
+    void SetLogText(const std::wstring& text) override { Add(ViewCall::kLog, text); }
+    void SetDeviceSerialText(const std::wstring& text) override { Add(ViewCall::kSerial, text); }
+    void ShowAppMessage(const std::wstring& text) override { Add(ViewCall::kAppBox, text); }
+    void ShowRefusal(const std::wstring& text) override { Add(ViewCall::kRefusalBox, text); }
+    void PostWorkerDone(uintptr_t wParam, intptr_t lParam) override {
+        Add(ViewCall::kWorkerDone, std::to_wstring(wParam) + L"," + std::to_wstring(lParam));
+    }
+    WindowHandle OwnerWindow() override { return 0x4711; }
+
+    std::vector<ViewCall> calls;
+    // Runs as the call is made, as if a box were up until it returns.
+    std::function<void(const ViewCall&)> onCall;
+
+    std::vector<std::wstring> Texts(ViewCall::Kind kind) const {
+        std::vector<std::wstring> texts;
+        for (const ViewCall& c : calls) {
+            if (c.kind == kind) {
+                texts.push_back(c.text);
+            }
+        }
+        return texts;
+    }
+
+  private:
+    void Add(ViewCall::Kind kind, const std::wstring& text) {
+        calls.push_back({kind, text, clock_.NowMs()});
+        if (onCall) {
+            onCall(calls.back());
+        }
+    }
+    FakeClock& clock_;
+};
+
+class RecordingShell final : public ShellLauncher {
+  public:
+    bool GetModulePath(std::wstring* path) override {
+        *path = L"C:\\Program Files\\KX7\\KX7AutoConnector.exe";
+        return true;
+    }
+    void ShellOpenHidden(const std::wstring& file) override { started.push_back(L"open " + file); }
+    void ShellRunAsHidden(WindowHandle, const std::wstring& file) override {
+        started.push_back(L"runas " + file);
+    }
+    std::vector<std::wstring> started;
+};
+
+// The registered texts of this PC, which the fingerprint matches unless a test changes it.
+HostFingerprint MatchingFingerprint();
+void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
+// The drive's host entry for this PC as the registration program would write it.
+sim::SimHost HostFor(const HostFingerprint& fp, uint32_t mask, uint32_t expiry);
+sim::SimIdentity DriveIdentity(char tag);
+
+class Connector {
+  public:
+    explicit Connector(uint32_t osVersion = 0x601);
+
+    // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
+    void Register(sim::SimulatedDrive& drive, uint32_t mask);
+    // Start-up as the window does it: record, fingerprint, initial scan request.
+    void Start();
+    // Runs the worker until it ends; the script sets the quit request at quitAtMs at the
+    // latest, or earlier through its own actions.
+    void Run(uint64_t quitAtMs);
+    // Schedules action to run on the first sleep at or after atMs of virtual time.
+    void At(uint64_t atMs, std::function<void()> action);
+
+    FakeClock clock;
+    FakeRegistry registry;
+    sim::SimulatedBus bus;
+    Latin1CodePage codePage;
+    RecordingShell shell;
+    RecordingView view{clock};
+    HostFingerprint fingerprint = MatchingFingerprint();
+    std::unique_ptr<ConnectorState> state;
+
+  private:
+    void OnSleep();
+    void OnEvent(const sim::SimDeviceEvent& event);
+
+    uint64_t nextTickMs_ = 500;
+    std::multimap<uint64_t, std::function<void()>> script_;
+};
+
+}  // namespace kx7::test
