@@ -10,6 +10,7 @@
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/native/worker/worker_harness.h"
 
 namespace kx7 {
 namespace {
@@ -47,46 +48,16 @@ class InstantClock final : public Clock {
 };
 
 void BM_AcceptedPass(benchmark::State& run) {
-    const std::wstring pcInfo = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
-    HostFingerprint fp;
-    fp.m_stCollected.wYear = 2026;
-    fp.m_stCollected.wMonth = 12;
-    fp.m_stCollected.wDay = 8;
-    fp.m_strMacId = L"00-1B-21-3C-4D-5E";
-    fp.m_strDiskSerial = L"WD-WCC4N1234567";
-    fp.m_strComputerName = L"OFFICE-PC";
-    fp.m_strOsKey = L"BCDFG-HJKMP-QRTVW-XY234-6789B";
-    fp.m_strCpuId = L"306C3";
-
+    const HostFingerprint fp = test::MatchingFingerprint();
     test::FakeRegistry registry;
-    const RegRoot hkcu = RegRoot::kCurrentUser;
-    registry.SetDwordValue(hkcu, pcInfo, L"NICIndex", 0);
-    registry.SetString(hkcu, pcInfo, L"NICDescription", L"Ethernet");
-    registry.SetString(hkcu, pcInfo, L"MACID", fp.m_strMacId);
-    registry.SetString(hkcu, pcInfo, L"DIskSerial", fp.m_strDiskSerial);
-    registry.SetString(hkcu, pcInfo, L"ComputerName", fp.m_strComputerName);
-    registry.SetString(hkcu, pcInfo, L"OSKey", fp.m_strOsKey);
-    registry.SetString(hkcu, pcInfo, L"CPUID", fp.m_strCpuId);
-    registry.SetDwordValue(hkcu, pcInfo, L"CleanRegistry", 0);
-
+    test::StoreRecord(registry, fp, false);
     sim::SimulatedBus bus;
-    sim::SimIdentity identity;
-    for (size_t i = 0; i < identity.identifier.size(); ++i) {
-        identity.identifier[i] = static_cast<uint8_t>('A' + i);
-    }
+    const sim::SimIdentity identity = test::DriveIdentity('1');
     sim::SimulatedDrive& drive = bus.AddDrive(identity);
-    sim::SimHost host;
-    host.computerName = "OFFICE-PC";
-    host.bindingMask = 0x1F;
-    const std::wstring* items[] = {&fp.m_strMacId, &fp.m_strDiskSerial, &fp.m_strComputerName,
-                                   &fp.m_strOsKey, &fp.m_strCpuId};
-    for (size_t i = 0; i < sim::kSimItemCount; ++i) {
-        host.checkValues[i] = sim::CheckValueOf(*items[i]);
-    }
-    host.expiry = sim::PackSimDate(2030, 1, 1);
-    drive.AddHost(host);
+    drive.AddHost(test::HostFor(fp, 0x1F, sim::PackSimDate(2030, 1, 1)));
     Latin1CodePage codePage;
-    registry.SetDwordValue(hkcu, DriveBindingKeyPath(codePage, identity.identifier.data()), L"Mode",
+    registry.SetDwordValue(RegRoot::kCurrentUser,
+                           DriveBindingKeyPath(codePage, identity.identifier.data()), L"Mode",
                            0x1F);
 
     InstantClock clock(&drive);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/native/worker/worker_harness.h"
 
 namespace kx7 {
 namespace {
@@ -23,15 +24,10 @@ std::wstring TextSummingTo(int total) {
 }
 
 HostFingerprint Fingerprint() {
-    HostFingerprint fp;
+    HostFingerprint fp = test::MatchingFingerprint();
     fp.m_stCollected.wYear = 2024;
     fp.m_stCollected.wMonth = 3;
     fp.m_stCollected.wDay = 7;
-    fp.m_strMacId = L"00-1B-21-3C-4D-5E";
-    fp.m_strDiskSerial = L"WD-WCC4N1234567";
-    fp.m_strComputerName = L"OFFICE-PC";
-    fp.m_strOsKey = L"BCDFG-HJKMP-QRTVW-XY234-6789B";
-    fp.m_strCpuId = L"306C3";
     return fp;
 }
 
