@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "connector/device/interface_class.h"
+#include "connector/platform/interface_class.h"
 
 namespace kx7::sim {
 

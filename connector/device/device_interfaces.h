@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "connector/device/interface_class.h"
+#include "connector/platform/interface_class.h"
 #include "connector/device/scsi_pass_through.h"
 
 namespace kx7 {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "connector/device/vendor_commands.h"
-#include "connector/engine/record.h"
-#include "connector/engine/settings.h"
+#include "connector/platform/reg_values.h"
+#include "connector/platform/registration.h"
 
 namespace kx7 {
 namespace {

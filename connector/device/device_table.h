@@ -7,9 +7,9 @@
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/scsi_pass_through.h"
-#include "connector/engine/clock.h"
-#include "connector/engine/code_page.h"
-#include "connector/engine/registry.h"
+#include "connector/platform/clock.h"
+#include "connector/platform/code_page.h"
+#include "connector/platform/registry.h"
 
 namespace kx7 {
 

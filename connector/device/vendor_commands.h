@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "connector/device/scsi_pass_through.h"
-#include "connector/engine/clock.h"
+#include "connector/platform/clock.h"
 
 namespace kx7 {
 

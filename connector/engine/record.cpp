@@ -1,68 +1,6 @@
 #include "connector/engine/record.h"
 
-#include <array>
-#include <utility>
-
-#include "connector/engine/settings.h"
-
 namespace kx7 {
-
-const wchar_t kAgentKeyPath[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
-const wchar_t kRecordKeyName[] = L"PCInfo";
-
-namespace {
-
-constexpr size_t kDriveIdentifierSize = 16;
-
-// One UTF-16LE code unit of the read buffer. Kept local rather than borrowed from the host-id
-// code, which the engine must not depend on.
-wchar_t UnitAt(const uint8_t* data, size_t index) {
-    return static_cast<wchar_t>(static_cast<uint16_t>(data[2 * index] | data[2 * index + 1] << 8));
-}
-
-}  // namespace
-
-std::wstring RecordKeyPath() {
-    std::wstring path = kAgentKeyPath;
-    path += L'\\';
-    path += kRecordKeyName;
-    return path;
-}
-
-int ReadRegString(Registry& registry, const std::wstring& keyPath, const std::wstring& name,
-                  std::wstring* dest) {
-    ScopedRegKey key(registry);
-    if (registry.OpenKey(RegRoot::kCurrentUser, keyPath, kKeyReadWrite, key.out()) !=
-        kErrorSuccess) {
-        return kRegKeyUnavailable;
-    }
-    // A byte buffer rather than wchar_t, since the stored text is UTF-16LE whatever the width
-    // of wchar_t on the build host.
-    std::array<uint8_t, kRegStringBytes> buffer{};
-    uint32_t type = kRegNone;
-    uint32_t size = kRegStringBytes;
-    if (registry.QueryValue(key.get(), name, &type, buffer.data(), &size) != kErrorSuccess ||
-        (type != kRegSz && type != kRegExpandSz) || size > kRegStringBytes) {
-        return kRegValueUnreadable;
-    }
-    // Only whole characters count; a stray odd byte at the end is ignored, so the last whole
-    // character has to be the terminator. An empty value holds no character at all and reads
-    // as the empty string.
-    const size_t units = size / 2;
-    if (units != 0 && UnitAt(buffer.data(), units - 1) != 0) {
-        return kRegValueUnreadable;
-    }
-    std::wstring text;
-    for (size_t i = 0; i < units; ++i) {
-        const wchar_t unit = UnitAt(buffer.data(), i);
-        if (unit == 0) {
-            break;  // as a C string copy would, the text stops at the first NUL
-        }
-        text.push_back(unit);
-    }
-    *dest = std::move(text);
-    return 0;
-}
 
 bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record) {
     const std::wstring keyPath = RecordKeyPath();
@@ -102,15 +40,6 @@ bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record) {
         record->m_bCleanRegistry = true;
     }
     return ok;
-}
-
-std::wstring DriveBindingKeyPath(AnsiCodePage& codePage, const uint8_t identifier[16]) {
-    std::wstring path = kAgentKeyPath;
-    path += L'\\';
-    // Bounded to the identifier's 16 bytes even when it holds no zero byte.
-    path += codePage.ToWide(reinterpret_cast<const char*>(identifier), kDriveIdentifierSize);
-    path += L'\\';
-    return path;
 }
 
 }  // namespace kx7

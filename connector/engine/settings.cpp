@@ -17,35 +17,6 @@ std::array<uint8_t, DriveTimingBlock::kSize> DriveTimingBlock::Pack() const {
     return bytes;
 }
 
-int32_t ReadRegDword(Registry& registry, const std::wstring& keyPath, const std::wstring& name) {
-    ScopedRegKey key(registry);
-    if (registry.OpenKey(RegRoot::kCurrentUser, keyPath, kKeyReadWrite, key.out()) !=
-        kErrorSuccess) {
-        return kRegKeyUnavailable;
-    }
-    uint8_t data[4] = {};
-    uint32_t type = kRegNone;
-    uint32_t size = sizeof(data);
-    if (registry.QueryValue(key.get(), name, &type, data, &size) != kErrorSuccess ||
-        type != kRegDword || size != sizeof(data)) {
-        return kRegValueUnreadable;
-    }
-    const uint32_t value = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-                           static_cast<uint32_t>(data[2]) << 16 |
-                           static_cast<uint32_t>(data[3]) << 24;
-    return static_cast<int32_t>(value);
-}
-
-int WriteRegDword(Registry& registry, const std::wstring& keyPath, const std::wstring& name,
-                  uint32_t value) {
-    ScopedRegKey key(registry);
-    if (registry.CreateKey(RegRoot::kCurrentUser, keyPath, kKeyReadWrite, key.out()) !=
-        kErrorSuccess) {
-        return 0;
-    }
-    return registry.SetDword(key.get(), name, value) == kErrorSuccess ? 1 : 0;
-}
-
 namespace {
 
 // The stored value, or the default after writing it back when the stored one is unusable.

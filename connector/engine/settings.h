@@ -1,12 +1,13 @@
-// The connector's six tuning values under HKEY_CURRENT_USER, the 32-bit registry helpers that
-// the record and the drive discovery share, and the operating-system version word.
+// The connector's six tuning values under HKEY_CURRENT_USER and the operating-system version word.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "connector/engine/registry.h"
+#include "connector/platform/os_version.h"
+#include "connector/platform/reg_values.h"
+#include "connector/platform/registry.h"
 
 namespace kx7 {
 
@@ -31,28 +32,6 @@ struct ConnectorSettings {
     int32_t m_nDetachDelay = 0;
     uint32_t m_nOsVersion = 0;
 };
-
-// Reports the running system's major and minor version; false when it cannot be had.
-class OsVersionSource {
-  public:
-    virtual ~OsVersionSource() = default;
-    virtual bool GetVersion(uint32_t* major, uint32_t* minor) = 0;
-};
-
-// The real version query of the running system; only the Win32 build provides it.
-OsVersionSource& SystemOsVersion();
-
-constexpr int32_t kRegKeyUnavailable = -1;
-constexpr int32_t kRegValueUnreadable = -2;
-
-// The value of a 4-byte REG_DWORD under HKEY_CURRENT_USER; kRegKeyUnavailable when the key
-// does not open, kRegValueUnreadable when the value is missing or of another type or size.
-// Values of 0x80000000 and above come back negative, as callers expect.
-int32_t ReadRegDword(Registry& registry, const std::wstring& keyPath, const std::wstring& name);
-
-// Creates the key if needed and writes a REG_DWORD; 1 on success, 0 on any failure.
-int WriteRegDword(Registry& registry, const std::wstring& keyPath, const std::wstring& name,
-                  uint32_t value);
 
 // Reads the six settings, writing back the default of every one that is missing or unreadable.
 void LoadConnectorSettings(Registry& registry, OsVersionSource& os, ConnectorSettings* settings);

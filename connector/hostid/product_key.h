@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "connector/engine/registry.h"
+#include "connector/platform/registry.h"
 
 namespace kx7 {
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "connector/engine/code_page.h"
-#include "connector/engine/record.h"
-#include "connector/engine/registry.h"
+#include "connector/platform/code_page.h"
+#include "connector/platform/registration.h"
+#include "connector/platform/registry.h"
 #include "connector/hostid/cpu_id.h"
 #include "connector/hostid/date_time.h"
 #include "connector/hostid/debug_out.h"

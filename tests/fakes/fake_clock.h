@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "connector/engine/clock.h"
+#include "connector/platform/clock.h"
 
 namespace kx7::test {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "connector/engine/registry.h"
+#include "connector/platform/registry.h"
 
 namespace kx7::test {
 

@@ -3,7 +3,7 @@
 // would make it.
 #pragma once
 
-#include "connector/engine/code_page.h"
+#include "connector/platform/code_page.h"
 
 namespace kx7 {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "connector/engine/code_page.h"
+#include "connector/platform/code_page.h"
 #include "connector/engine/record.h"
 #include "connector/hostid/fingerprint.h"
 

@@ -1,7 +1,7 @@
 // The fingerprint and the registered record are replaced whole on the user-interface thread
 // while the connect worker takes copies. Run under ThreadSanitizer: a copy taken without the
 // lock shows up as a race, and a torn copy as a mix of two generations.
-#include "connector/engine/guarded.h"
+#include "connector/platform/guarded.h"
 
 #include <gtest/gtest.h>
 

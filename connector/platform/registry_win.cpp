@@ -1,4 +1,4 @@
-#include "connector/engine/registry.h"
+#include "connector/platform/registry.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "connector/engine/clock.h"
+#include "connector/platform/clock.h"
 
 #include <windows.h>
 

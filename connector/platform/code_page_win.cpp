@@ -3,7 +3,7 @@
 #include <climits>
 #include <vector>
 
-#include "connector/engine/code_page.h"
+#include "connector/platform/code_page.h"
 
 namespace kx7 {
 namespace {

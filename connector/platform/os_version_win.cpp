@@ -1,4 +1,4 @@
-#include "connector/engine/settings.h"
+#include "connector/platform/os_version.h"
 
 #include <windows.h>
 
