@@ -9,6 +9,7 @@
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/scsi_pass_through_win.h"
+#include "connector/platform/guid_win.h"
 
 namespace kx7 {
 namespace {
@@ -34,15 +35,6 @@ union DetailBuffer {
     SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
     BYTE bytes[kDetailBufferSize];
 };
-
-GUID ToGuid(const InterfaceGuid& id) {
-    GUID guid;
-    guid.Data1 = id.data1;
-    guid.Data2 = id.data2;
-    guid.Data3 = id.data3;
-    std::memcpy(guid.Data4, id.data4, sizeof(guid.Data4));
-    return guid;
-}
 
 // The path as it stands in the buffer, up to its terminator. False when the buffer holds no
 // terminator, which would make the path's end unknown.

@@ -11,6 +11,7 @@
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/device_table.h"
+#include "connector/devtree/device_tree.h"
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"
@@ -74,7 +75,7 @@ struct ConnectorServices {
     ShellLauncher& shell;
 };
 
-class ConnectorState {
+class ConnectorState final : public DriveNodeTracking {
   public:
     ConnectorState(const ConnectorSettings& settings, ConnectorView& view,
                    ConnectorServices services);
@@ -100,13 +101,11 @@ class ConnectorState {
     // True when the worker's done message means the program should end now.
     static bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam);
 
-    // A KX7's USB device node came or went. serial is the text after the instance ID's last
-    // backslash, or empty when there is none (the serial edit is then left alone on arrival).
-    void OnDriveNodeArrival(const std::wstring& serial);
-    void OnDriveNodeRemoval(bool hasSerial);
-    // A KX7's unlocked mass-storage disk came or went.
-    void OnUnlockedDiskArrival();
-    void OnUnlockedDiskRemoval();
+    // The device tracking's notes on a KX7's USB node and its unlocked disk.
+    void OnDriveNodeArrival(const std::wstring& serial) override;
+    void OnDriveNodeRemoval(bool hasSerial) override;
+    void OnUnlockedDiskArrival() override;
+    void OnUnlockedDiskRemoval() override;
 
     // --- Worker thread -----------------------------------------------------------------------
     // Runs until a quit is seen, then posts WM_CONNECT_WORKER_DONE.

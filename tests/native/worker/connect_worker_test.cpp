@@ -307,3 +307,71 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
 
 }  // namespace
 }  // namespace kx7::test
+
+namespace kx7::test {
+namespace {
+
+// The worker's fixed waits, read off the virtual clock: idle looks every 100 ms, pending looks
+// every 50 ms, 1000 ms after an accepted packet and 1500 ms before a refusal's status read.
+TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& accepting = c.bus.AddDrive(DriveIdentity('A'));
+    sim::SimulatedDrive& refusing = c.bus.AddDrive(DriveIdentity('R'));
+    c.Register(accepting, kAllItems);
+    c.Register(refusing, kAllItems);
+    refusing.SetHostPairEnabled(false);
+    std::vector<std::pair<SimCommand, uint64_t>> commands;
+    auto record = [&](SimCommand command) { commands.push_back({command, c.clock.NowMs()}); };
+    accepting.SetCommandHook(record);
+    refusing.SetCommandHook(record);
+    c.Start();
+    c.At(3000, [&] { c.bus.Plug(accepting); });
+    c.At(3000, [&] { c.bus.Plug(refusing); });
+    c.Run(20000);
+
+    const std::vector<uint32_t> sleeps = c.clock.sleeps();
+    // Before the arrival nothing is pending (the first pass found no drive): idle looks only.
+    size_t i = 0;
+    uint64_t at = 0;
+    for (; at < 3000; at += sleeps[i++]) {
+        ASSERT_TRUE(sleeps[i] == 100 || sleeps[i] == 50) << "sleep " << i << " at " << at;
+    }
+    // Then pending looks of 50 ms until the countdown of 10 ticks has run out.
+    const size_t firstPending = i;
+    while (sleeps[i] == 50 || sleeps[i] == 100) {
+        at += sleeps[i++];
+    }
+    EXPECT_GT(i - firstPending, 10 * 500 / 50 - 2);
+    EXPECT_EQ(sleeps[i], 1000u) << "after the accepted packet";
+    EXPECT_EQ(sleeps[i + 1], 1500u) << "before the refusal's status read";
+
+    uint64_t acceptedAt = 0;
+    uint64_t refusedPacketAt = 0;
+    uint64_t statusAt = 0;
+    for (const auto& [command, time] : commands) {
+        if (command == SimCommand::kWriteAuthPacket) {
+            (acceptedAt == 0 ? acceptedAt : refusedPacketAt) = time;
+        } else if (command == SimCommand::kReadCommandStatus && refusedPacketAt != 0) {
+            statusAt = time;
+        }
+    }
+    ASSERT_NE(refusedPacketAt, 0u);
+    EXPECT_EQ(refusedPacketAt - acceptedAt, 1000u) << "nothing else waits in between";
+    EXPECT_EQ(statusAt - refusedPacketAt, 1500u);
+}
+
+TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {
+    g_bQuit = 0;
+    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam))
+        << "before Exit";
+    g_bQuit = 1;
+    EXPECT_TRUE(ConnectorState::IsFinalWorkerDone(10074, 565));
+    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(10075, 565));
+    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(10074, 564));
+    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(0, 0));
+    g_bQuit = 0;
+}
+
+}  // namespace
+}  // namespace kx7::test

@@ -1,6 +1,5 @@
 #include "tests/native/worker/worker_harness.h"
 
-#include <cwctype>
 #include <utility>
 
 #include "connector/engine/record.h"
@@ -11,27 +10,18 @@ namespace {
 
 const wchar_t kPcInfo[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 
-bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::towupper(text[i]) != std::towupper(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+// {36FC9E60-C465-11CF-8056-444553540000} and {4D36E967-E325-11CE-BFC1-08002BE10318}: the setup
+// classes of USB devices and of disk drives.
+constexpr InterfaceGuid kUsbClass = {
+    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+constexpr InterfaceGuid kDiskDriveClass = {
+    0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-// The instance ID of a notification's interface name, as the device tracking derives it.
-std::wstring InstanceId(const std::wstring& name) {
-    std::wstring id = name.substr(4);
-    id.resize(id.rfind(L'#'));
-    for (wchar_t& c : id) {
-        c = c == L'#' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
-    }
-    return id;
-}
+class NoMessages final : public SystemMessages {
+  public:
+    std::wstring Lookup(uint32_t) override { return std::wstring(); }
+};
+NoMessages g_noMessages;
 
 }  // namespace
 
@@ -95,6 +85,12 @@ Connector::Connector(uint32_t osVersion) {
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
         settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+    tree.InsertItem(0, L"OFFICE-PC", 0, 0);
+    deviceTree = std::make_unique<DeviceTree>(
+        DeviceTreeServices{tree, devices, view, *state, compare, g_noMessages});
+    deviceTree->SetRootItem(tree.GetChildItem(0));
+    devices.classDescriptions = {{kUsbClass, L"Universal Serial Bus controllers"},
+                                 {kDiskDriveClass, L"Disk drives"}};
     clock.OnSleep([this](uint32_t) { OnSleep(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
@@ -135,24 +131,32 @@ void Connector::OnSleep() {
     }
 }
 
-// What the window's device tracking does with the two kinds of KX7 nodes.
+// The system lists a device while it is attached and delivers its interface's notification to
+// the window, whose device tracking takes it from there.
 void Connector::OnEvent(const sim::SimDeviceEvent& event) {
-    const std::wstring id = InstanceId(event.name);
-    const bool arrival = event.kind == sim::SimEventKind::kArrival;
-    if (StartsWith(id, L"USB\\VID_6B2F&PID_1180") || StartsWith(id, L"USB\\VID_6B2F&PID_1181")) {
-        const size_t slash = id.rfind(L'\\');
-        if (arrival) {
-            state->OnDriveNodeArrival(id.substr(slash + 1));
-        } else {
-            state->OnDriveNodeRemoval(true);
-        }
-    } else if (StartsWith(id, L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS")) {
-        if (arrival) {
-            state->OnUnlockedDiskArrival();
-        } else {
-            state->OnUnlockedDiskRemoval();
-        }
+    if (!IsNotificationClass(event.interfaceClass)) {
+        return;
     }
+    const bool arrival = event.kind == sim::SimEventKind::kArrival;
+    const std::wstring id = InstanceIdFromInterfaceName(event.name);
+    if (EnumeratorOf(id) == L"USB" || EnumeratorOf(id) == L"USBSTOR") {
+        FakeDevice* known = nullptr;
+        for (FakeDevice& device : devices.devices) {
+            if (device.instanceId == id) {
+                known = &device;
+            }
+        }
+        if (known == nullptr) {
+            const bool usb = EnumeratorOf(id) == L"USB";
+            devices.devices.push_back(
+                FakeDevice{id, usb ? kUsbClass : kDiskDriveClass, usb ? L"" : L"SVI KX7 USB Device",
+                           usb ? L"USB Mass Storage Device" : L"Disk drive", true, false});
+            known = &devices.devices.back();
+        }
+        known->present = arrival;
+    }
+    deviceTree->UpdateDeviceTree(event.name,
+                                 arrival ? DeviceEvent::kArrival : DeviceEvent::kRemoval);
 }
 
 }  // namespace kx7::test

@@ -1,7 +1,8 @@
 // A connector with no window: the state under test, a recording view, the simulated bus and
-// registry, and a script that plays the user-interface thread in virtual time. The worker runs
-// on the test's own thread; every sleep it makes advances the clock, fires the 500 ms ticks and
-// any scripted action that has come due, so a whole flow runs deterministically at once.
+// registry, the device tracking over an in-memory tree, and a script that plays the user-interface
+// thread in virtual time. The worker runs on the test's own thread; every sleep it makes advances
+// the clock, fires the 500 ms ticks and any scripted action that has come due, so a whole flow runs
+// deterministically at once.
 #pragma once
 
 #include <functional>
@@ -11,23 +12,31 @@
 #include <vector>
 
 #include "connector/engine/worker/connector_state.h"
+#include "connector/devtree/device_tree.h"
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_device_info.h"
 #include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_tree_control.h"
 #include "tests/fakes/latin1_code_page.h"
 
 namespace kx7::test {
 
 struct ViewCall {
-    enum Kind { kLog, kSerial, kAppBox, kRefusalBox, kWorkerDone } kind;
+    enum Kind { kLog, kSerial, kAppBox, kRefusalBox, kWorkerDone, kTreeErrorBox } kind;
     std::wstring text;
     uint64_t atMs;
 };
 
-class RecordingView final : public ConnectorView {
+class RecordingView final : public ConnectorView, public DeviceTreeUi {
   public:
     explicit RecordingView(FakeClock& clock) : clock_(clock) {}
-    void SetLogText(const std::wstring& text) override { Add(ViewCall::kLog, text); }
+    // The worker's writes to the log are recorded; the device tracking's lines only change the
+    // text, as both write the same edit control.
+    void SetLogText(const std::wstring& text) override {
+        logText = text;
+        Add(ViewCall::kLog, text);
+    }
     void SetDeviceSerialText(const std::wstring& text) override { Add(ViewCall::kSerial, text); }
     void ShowAppMessage(const std::wstring& text) override { Add(ViewCall::kAppBox, text); }
     void ShowRefusal(const std::wstring& text) override { Add(ViewCall::kRefusalBox, text); }
@@ -36,6 +45,11 @@ class RecordingView final : public ConnectorView {
     }
     WindowHandle OwnerWindow() override { return 0x4711; }
 
+    std::wstring GetLogEditText() override { return logText; }
+    void SetLogEditText(const std::wstring& text) override { logText = text; }
+    void ShowError(const std::wstring& text) override { Add(ViewCall::kTreeErrorBox, text); }
+
+    std::wstring logText;
     std::vector<ViewCall> calls;
     // Runs as the call is made, as if a box were up until it returns.
     std::function<void(const ViewCall&)> onCall;
@@ -102,6 +116,11 @@ class Connector {
     RecordingView view{clock};
     HostFingerprint fingerprint = MatchingFingerprint();
     std::unique_ptr<ConnectorState> state;
+    // The window's device tracking, fed with the bus's notifications.
+    FakeTreeControl tree;
+    FakeDeviceInfoSource devices;
+    AsciiTextComparer compare;
+    std::unique_ptr<DeviceTree> deviceTree;
 
   private:
     void OnSleep();
