@@ -2,25 +2,17 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "connector/app/framework_win.h"
+#include "connector/app/app_win.h"
 #include "connector/app/main_dialog_win.h"
 #include "connector/app/startup.h"
 
 namespace kx7 {
 
-class CKX7AutoConnectorApp : public CWinApp {
-  public:
-    BOOL InitInstance() override;
-
-    std::wstring m_strArguments;
-    int32_t m_bHideMode = 0;
-};
-
 namespace {
 
 class Win32StartupHost final : public StartupHost {
   public:
-    explicit Win32StartupHost(CWinApp& app) : app_(app) {}
+    explicit Win32StartupHost(CKX7AutoConnectorApp& app) : app_(app) {}
 
     uintptr_t FindWindowByTitle(const wchar_t* title) override {
         return reinterpret_cast<uintptr_t>(FindWindowW(nullptr, title));
@@ -53,16 +45,25 @@ class Win32StartupHost final : public StartupHost {
         RegisterClassExW(&wc);
     }
 
-    void RunMainDialog() override {
+    void RunMainDialog(const StartupState& state) override {
+        // Known before the dialog exists: it decides the dialog's first moments.
+        app_.m_strArguments = state.m_strArguments;
+        app_.m_bHideMode = state.m_bHideMode;
         auto* dialog = new CKX7AutoConnectorDlg(nullptr);
         app_.m_pMainWnd = dialog;
         dialog->DoModal();
+        // The worker still holds the dialog's state while it finishes; a worker that does not
+        // end (a box of its own left open) keeps it, and the process ends around both.
+        if (!dialog->WaitForWorker(kWorkerEndTimeoutMs)) {
+            return;
+        }
         app_.m_pMainWnd = nullptr;
         delete dialog;
     }
 
   private:
-    CWinApp& app_;
+    static constexpr DWORD kWorkerEndTimeoutMs = 5000;
+    CKX7AutoConnectorApp& app_;
 };
 
 static_assert(sizeof(WNDCLASSEXW) == 48, "the class record the system expects on i686");
@@ -73,8 +74,6 @@ BOOL CKX7AutoConnectorApp::InitInstance() {
     Win32StartupHost host(*this);
     StartupState state;
     RunStartup(host, m_strCommandLine, &state);
-    m_strArguments = state.m_strArguments;
-    m_bHideMode = state.m_bHideMode;
     return FALSE;
 }
 

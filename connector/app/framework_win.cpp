@@ -1,5 +1,7 @@
 #include "connector/app/framework_win.h"
 
+#include <process.h>
+
 #include <vector>
 
 namespace kx7 {
@@ -64,6 +66,46 @@ CWinApp* AfxGetApp() {
     return g_pApp;
 }
 
+std::wstring CWnd::GetWindowText() const {
+    const int length = ::GetWindowTextLengthW(m_hWnd);
+    if (length <= 0) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    const int copied = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}
+
+CMenu::~CMenu() {
+    if (m_hMenu != nullptr) {
+        DestroyMenu(m_hMenu);
+    }
+}
+
+BOOL CMenu::LoadMenu(UINT resourceId) {
+    CWinApp* app = AfxGetApp();
+    HMENU menu = ::LoadMenuW(app != nullptr ? app->m_hInstance : GetModuleHandleW(nullptr),
+                             MAKEINTRESOURCEW(resourceId));
+    if (menu == nullptr) {
+        return FALSE;
+    }
+    if (m_hMenu != nullptr) {
+        DestroyMenu(m_hMenu);
+    }
+    m_hMenu = menu;
+    return TRUE;
+}
+
+HMENU CMenu::GetSubMenu(int position) const {
+    return m_hMenu != nullptr ? ::GetSubMenu(m_hMenu, position) : nullptr;
+}
+
+HANDLE AfxBeginThread(unsigned(__stdcall* fn)(void*), void* param) {
+    // The C runtime's own start, so the thread's runtime state is set up and released with it.
+    const uintptr_t thread = _beginthreadex(nullptr, 0, fn, param, 0, nullptr);
+    return reinterpret_cast<HANDLE>(thread);
+}
+
 void CWinApp::SetRegistryKey(const wchar_t* key) {
     m_strRegistryKey = key;
     m_strProfileName = m_strAppName;
@@ -103,27 +145,111 @@ int AfxMessageBox(const wchar_t* text, UINT type) {
     return app->DoMessageBox(text, type);
 }
 
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+    if (control.m_hWnd == nullptr) {
+        control.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(id);
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, std::wstring& value) {
+    HWND item = pDX->m_pDlgWnd->GetDlgItem(id);
+    if (item == nullptr) {
+        return;
+    }
+    if (pDX->m_bSaveAndValidate) {
+        CWnd wrapper;
+        wrapper.m_hWnd = item;
+        value = wrapper.GetWindowText();
+    } else {
+        ::SetWindowTextW(item, value.c_str());
+    }
+}
+
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_nTemplateId(templateId), m_pParent(parent) {}
 
-CDialog::~CDialog() = default;
+CDialog::~CDialog() {
+    if (m_hWnd != nullptr) {
+        DestroyWindow(m_hWnd);
+    }
+}
 
 const MessageMap* CDialog::GetMessageMap() const {
-    static const MessageMapEntry entries[] = {{0, 0, nullptr}};
+    static const MessageMapEntry entries[] = {kEndOfMessageMap};
     static const MessageMap map = {nullptr, entries};
     return &map;
+}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+BOOL CDialog::UpdateData(BOOL saveAndValidate) {
+    CDataExchange dx(this, saveAndValidate);
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* msg) {
+    // Keyboard navigation (Tab, arrows, Enter and Escape as commands) for this dialog's window
+    // and its controls; messages of other windows pass through untouched.
+    if (m_hWnd == nullptr || (msg->hwnd != m_hWnd && !IsChild(m_hWnd, msg->hwnd))) {
+        return FALSE;
+    }
+    return IsDialogMessageW(m_hWnd, msg);
 }
 
 INT_PTR CDialog::DoModal() {
     CWinApp* app = AfxGetApp();
     HINSTANCE instance = app != nullptr ? app->m_hInstance : GetModuleHandleW(nullptr);
-    return DialogBoxParamW(instance, MAKEINTRESOURCEW(m_nTemplateId),
-                           m_pParent != nullptr ? m_pParent->m_hWnd : nullptr, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    HWND owner = m_pParent != nullptr ? m_pParent->m_hWnd : nullptr;
+    if (owner == nullptr && app != nullptr && app->m_pMainWnd != nullptr &&
+        app->m_pMainWnd != this) {
+        owner = app->m_pMainWnd->m_hWnd;
+    }
+    m_bModalRunning = true;
+    m_nModalResult = -1;
+    // Modeless from the template and run by this loop rather than the system's, so that every
+    // message passes PreTranslateMessage before the dialog manager sees it.
+    if (CreateDialogParamW(instance, MAKEINTRESOURCEW(m_nTemplateId), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this)) == nullptr) {
+        m_bModalRunning = false;
+        return -1;
+    }
+    const bool ownerWasEnabled = owner != nullptr && IsWindowEnabled(owner);
+    if (ownerWasEnabled) {
+        EnableWindow(owner, FALSE);
+    }
+    MSG msg;
+    while (m_bModalRunning) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // A quit request ends the run; the process ends with it.
+            break;
+        }
+        if (!PreTranslateMessage(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    m_bModalRunning = false;
+    // The owner comes back before this window goes, so that the system activates it and not
+    // some other program's window.
+    if (ownerWasEnabled) {
+        EnableWindow(owner, TRUE);
+    }
+    if (m_hWnd != nullptr) {
+        DestroyWindow(m_hWnd);
+    }
+    return m_nModalResult;
 }
 
 void CDialog::EndDialog(int result) {
-    if (m_hWnd != nullptr) {
-        ::EndDialog(m_hWnd, result);
+    m_nModalResult = result;
+    if (m_bModalRunning) {
+        m_bModalRunning = false;
+        // Wakes the loop, which may be waiting for a message that never comes.
+        ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
     }
 }
 
@@ -136,8 +262,9 @@ bool CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
             if (message == WM_COMMAND && entry->id != LOWORD(wParam)) {
                 continue;
             }
+            m_bMsgHandled = true;
             *result = (this->*(entry->handler))(wParam, lParam);
-            return true;
+            return m_bMsgHandled;
         }
     }
     return false;
@@ -148,14 +275,32 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         dialog->m_hWnd = window;
+        // The dialog procedure is attached only after the window exists, so it never sees
+        // WM_CREATE; the map's creation handler runs here instead, before the initialisation.
+        LRESULT created = 0;
+        if (dialog->Dispatch(WM_CREATE, 0, 0, &created) && created == -1) {
+            dialog->EndDialog(-1);
+            return FALSE;
+        }
         return dialog->OnInitDialog();
     }
     auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     if (dialog == nullptr) {
         return FALSE;
     }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, DWLP_USER, 0);
+        dialog->m_hWnd = nullptr;
+        dialog->m_bModalRunning = false;  // a window destroyed from elsewhere ends its run too
+        return FALSE;
+    }
     LRESULT result = 0;
     if (dialog->Dispatch(message, wParam, lParam, &result)) {
+        // These few return their answer directly rather than through the message result.
+        if (message == WM_QUERYDRAGICON || message == WM_CTLCOLORDLG ||
+            message == WM_CTLCOLORSTATIC || message == WM_CTLCOLOREDIT) {
+            return static_cast<INT_PTR>(result);
+        }
         SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
         return TRUE;
     }
@@ -168,9 +313,6 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
             dialog->OnCancel();
             return TRUE;
         }
-    }
-    if (message == WM_NCDESTROY) {
-        dialog->m_hWnd = nullptr;
     }
     return FALSE;
 }

@@ -1,6 +1,7 @@
 // The small dialog-application framework the connector is written against: one application
-// object with a start-up hook, modal dialogs from resource templates with message maps, and the
-// framework message box. It grows with the program; it is not a general library.
+// object with a start-up hook, windows and controls as thin wrappers over their handles, modal
+// dialogs from resource templates with message maps, data exchange with their controls, the
+// framework message box and worker threads. It holds what the program uses and no more.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +12,40 @@ namespace kx7 {
 
 class CWnd {
   public:
+    CWnd() = default;
     virtual ~CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::PostMessageW(m_hWnd, message, wParam, lParam);
+    }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+    void SetWindowText(const std::wstring& text) const { ::SetWindowTextW(m_hWnd, text.c_str()); }
+    std::wstring GetWindowText() const;
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    BOOL SetForegroundWindow() const { return ::SetForegroundWindow(m_hWnd); }
+    BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
+
     HWND m_hWnd = nullptr;
+};
+
+// A menu loaded from a resource; destroyed with its owner.
+class CMenu {
+  public:
+    CMenu() = default;
+    ~CMenu();
+    CMenu(const CMenu&) = delete;
+    CMenu& operator=(const CMenu&) = delete;
+
+    BOOL LoadMenu(UINT resourceId);
+    HMENU GetSubMenu(int position) const;
+
+    HMENU m_hMenu = nullptr;
 };
 
 class CWinApp {
@@ -45,6 +78,13 @@ CWinApp* AfxGetApp();
 // Runs the one application object: its start-up hook, then its exit. Called from wWinMain.
 int AfxWinMain(HINSTANCE instance);
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
+inline int AfxMessageBox(const std::wstring& text, UINT type = MB_OK) {
+    return AfxMessageBox(text.c_str(), type);
+}
+
+// Starts fn(param) on a new thread at normal priority with the default stack size, running at
+// once. Returns the thread's handle, which the caller closes, or null when no thread started.
+HANDLE AfxBeginThread(unsigned(__stdcall* fn)(void*), void* param);
 
 class CDialog;
 using DialogHandler = LRESULT (CDialog::*)(WPARAM, LPARAM);
@@ -64,23 +104,53 @@ template <typename T>
 constexpr DialogHandler Handler(LRESULT (T::*fn)(WPARAM, LPARAM)) {
     return static_cast<DialogHandler>(fn);
 }
+template <typename T>
+constexpr MessageMapEntry OnMessage(UINT message, LRESULT (T::*fn)(WPARAM, LPARAM)) {
+    return {message, 0, Handler(fn)};
+}
+template <typename T>
+constexpr MessageMapEntry OnCommand(UINT id, LRESULT (T::*fn)(WPARAM, LPARAM)) {
+    return {WM_COMMAND, id, Handler(fn)};
+}
+constexpr MessageMapEntry kEndOfMessageMap = {0, 0, nullptr};
+
+// Moves data between a dialog's controls and its members: to the controls when the dialog is
+// set up, from them when m_bSaveAndValidate is set.
+class CDataExchange {
+  public:
+    CDataExchange(CWnd* dialog, BOOL saveAndValidate)
+        : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    CWnd* m_pDlgWnd;
+    BOOL m_bSaveAndValidate;
+};
+// Binds the control with this id to the member window, once.
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
+void DDX_Text(CDataExchange* pDX, int id, std::wstring& value);
 
 class CDialog : public CWnd {
   public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 
-    // Runs the dialog from its template until EndDialog; returns the dialog's result, or -1
-    // when the dialog cannot be created.
+    // Creates the dialog from its template and runs it until EndDialog or a quit message,
+    // offering every message to PreTranslateMessage first. The owner (the given parent, else the
+    // application's main window) is disabled meanwhile. Returns the dialog's result, or -1 when
+    // the dialog cannot be created.
     INT_PTR DoModal();
     void EndDialog(int result);
 
-    virtual BOOL OnInitDialog() { return TRUE; }
+    virtual BOOL OnInitDialog();
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
+    // True when the message was handled and must not be dispatched.
+    virtual BOOL PreTranslateMessage(MSG* msg);
+    virtual void DoDataExchange(CDataExchange* pDX) { (void)pDX; }
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
   protected:
     virtual const MessageMap* GetMessageMap() const;
+    // Within a handler: the message goes on to the system's default handling afterwards.
+    void SetMsgHandled(bool handled) { m_bMsgHandled = handled; }
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -88,6 +158,9 @@ class CDialog : public CWnd {
 
     UINT m_nTemplateId;
     CWnd* m_pParent;
+    bool m_bModalRunning = false;
+    bool m_bMsgHandled = true;
+    INT_PTR m_nModalResult = -1;
 };
 
 }  // namespace kx7

@@ -88,7 +88,7 @@ bool RunStartup(StartupHost& host, const std::wstring& arguments, StartupState* 
     }
 
     host.RegisterPrivateClass();
-    host.RunMainDialog();
+    host.RunMainDialog(*state);
     return false;
 }
 

@@ -33,6 +33,11 @@ int32_t WideAtoi(const std::wstring& text, size_t begin, size_t end);
 // the whole string. Negative delays give 0 and delays above kMaxStartupDelayMs are capped.
 StartupSwitches ParseStartupArguments(const std::wstring& upperArguments);
 
+struct StartupState {
+    std::wstring m_strArguments;
+    int32_t m_bHideMode = 0;
+};
+
 // What start-up needs of the window system and the framework.
 class StartupHost {
   public:
@@ -49,13 +54,9 @@ class StartupHost {
     virtual void InitFramework() = 0;
     // Registers the private class as a copy of the system dialog class; failures are ignored.
     virtual void RegisterPrivateClass() = 0;
-    // Constructs the main dialog, runs it modally and destroys it.
-    virtual void RunMainDialog() = 0;
-};
-
-struct StartupState {
-    std::wstring m_strArguments;
-    int32_t m_bHideMode = 0;
+    // Publishes the arguments and hide mode to the application object, then constructs the
+    // main dialog, runs it modally and destroys it. The dialog reads hide mode while it runs.
+    virtual void RunMainDialog(const StartupState& state) = 0;
 };
 
 // The whole start-up, in order. Returns false on every path, so the process ends afterwards.

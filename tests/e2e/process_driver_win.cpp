@@ -1,5 +1,9 @@
 #include "tests/e2e/process_driver_win.h"
 
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 namespace kx7::e2e {
@@ -80,15 +84,28 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
     return FALSE;
 }
 
-BOOL CALLBACK FindStaticText(HWND child, LPARAM param) {
+// A static control that shows text, not an icon (whose "text" is the icon's resource name).
+bool IsTextStatic(HWND child) {
     wchar_t name[64] = {};
     GetClassNameW(child, name, 64);
-    if (_wcsicmp(name, L"Static") == 0) {
+    const LONG type = GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK;
+    return _wcsicmp(name, L"Static") == 0 && type != SS_ICON && type != SS_BITMAP;
+}
+
+BOOL CALLBACK FindStaticText(HWND child, LPARAM param) {
+    if (IsTextStatic(child)) {
         std::wstring text = WindowText(child);
         if (!text.empty()) {
             *reinterpret_cast<std::wstring*>(param) = text;
             return FALSE;
         }
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectStaticTexts(HWND child, LPARAM param) {
+    if (IsTextStatic(child)) {
+        reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(WindowText(child));
     }
     return TRUE;
 }
@@ -109,17 +126,47 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DW
 }
 
 std::wstring WindowText(HWND window) {
-    wchar_t text[1024] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
-                        nullptr);
-    text[1023] = L'\0';
-    return text;
+    std::vector<wchar_t> text(32768, L'\0');
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_BLOCK, 5000, nullptr);
+    text.back() = L'\0';
+    return text.data();
 }
 
 std::wstring MessageBoxText(HWND box) {
     std::wstring text;
     EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&text));
     return text;
+}
+
+bool SendInterfaceEvent(HWND window, bool arrival, const std::wstring& interfaceName) {
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    std::vector<BYTE> record(nameOffset + (interfaceName.size() + 1) * sizeof(wchar_t));
+    auto* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+    broadcast->dbcc_size = static_cast<DWORD>(record.size());
+    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    std::memcpy(record.data() + nameOffset, interfaceName.c_str(),
+                (interfaceName.size() + 1) * sizeof(wchar_t));
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(
+               window, WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(record.data()), SMTO_BLOCK, 10000, &result) != 0;
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control != nullptr ? WindowText(control) : std::wstring();
+}
+
+void ClickButton(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+std::vector<std::wstring> StaticTexts(HWND dialog) {
+    std::vector<std::wstring> texts;
+    EnumChildWindows(dialog, CollectStaticTexts, reinterpret_cast<LPARAM>(&texts));
+    return texts;
 }
 
 void DeleteUserKey(const wchar_t* path) {
@@ -131,6 +178,15 @@ bool ReadUserDword(const wchar_t* path, const wchar_t* name, DWORD* type, DWORD*
     return RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_ANY, type, value, &size) ==
                ERROR_SUCCESS &&
            size == 4;
+}
+
+}  // namespace kx7::e2e
+
+namespace kx7::e2e {
+
+bool WriteUserDword(const wchar_t* path, const wchar_t* name, DWORD value) {
+    return RegSetKeyValueW(HKEY_CURRENT_USER, path, name, REG_DWORD, &value, sizeof(value)) ==
+           ERROR_SUCCESS;
 }
 
 }  // namespace kx7::e2e

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace kx7::e2e {
 
@@ -37,9 +38,34 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DW
 std::wstring WindowText(HWND window);
 // The text of the message box's static text control.
 std::wstring MessageBoxText(HWND box);
+// The texts of a dialog's static text controls (icons left out), in the order of the template.
+std::vector<std::wstring> StaticTexts(HWND dialog);
+
+// Polls until the condition holds; false on time-out.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(25);
+    }
+}
+
+// Delivers a device-interface arrival or removal to the window as the system does.
+bool SendInterfaceEvent(HWND window, bool arrival, const std::wstring& interfaceName);
+// The text of a dialog's control.
+std::wstring ControlText(HWND dialog, int id);
+// Presses a dialog's button as a click would.
+void ClickButton(HWND dialog, int id);
 
 // Deletes a key and its subkeys under HKEY_CURRENT_USER.
 void DeleteUserKey(const wchar_t* path);
 bool ReadUserDword(const wchar_t* path, const wchar_t* name, DWORD* type, DWORD* value);
+bool WriteUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
 
 }  // namespace kx7::e2e

@@ -90,7 +90,11 @@ class RecordingHost final : public StartupHost {
     void Sleep(uint32_t ms) override { calls.push_back("sleep:" + std::to_string(ms)); }
     void InitFramework() override { calls.push_back("framework"); }
     void RegisterPrivateClass() override { calls.push_back("register"); }
-    void RunMainDialog() override { calls.push_back("dialog"); }
+    // What the dialog would find in the application object while it runs.
+    void RunMainDialog(const StartupState& state) override {
+        calls.push_back("dialog:hide=" + std::to_string(state.m_bHideMode) +
+                        ",args=" + Narrow(state.m_strArguments.c_str()));
+    }
 
   private:
     static std::string Narrow(const wchar_t* text) {
@@ -108,7 +112,7 @@ TEST(RunStartup, NormalStartWaitsThenRunsTheDialog) {
     EXPECT_FALSE(RunStartup(host, L"/d:1500 /hide", &state));
     const std::vector<std::string> expected = {
         "title:KX7 HostPair Auto Connector", "sleep:1500", "framework",
-        "class:KX7AutoConnector_Class",      "register",   "dialog"};
+        "class:KX7AutoConnector_Class",      "register",   "dialog:hide=1,args=/D:1500 /HIDE"};
     EXPECT_EQ(host.calls, expected);
     EXPECT_EQ(state.m_strArguments, L"/D:1500 /HIDE");
     EXPECT_EQ(state.m_bHideMode, 1);

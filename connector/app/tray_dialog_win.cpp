@@ -1,0 +1,158 @@
+#include "connector/app/tray_dialog_win.h"
+
+#include <cwchar>
+
+namespace kx7 {
+namespace {
+
+constexpr UINT kTrayIconId = 1;
+constexpr int kTrayMenuPopup = 1;  // the second pop-up of the menu resource
+constexpr UINT kTrayMenuFlags = TPM_RIGHTBUTTON | TPM_BOTTOMALIGN;
+static_assert(kTrayMenuFlags == 0x22, "right button, bottom-aligned");
+
+}  // namespace
+
+CTrayDialog::CTrayDialog(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {
+    ZeroMemory(&m_nid, sizeof(m_nid));
+    m_nid.cbSize = kTrayIconRecordSize;
+    m_nid.uID = kTrayIconId;
+    m_nid.uFlags = NIF_MESSAGE;
+    m_nid.uCallbackMessage = WM_TRAY_NOTIFY;
+}
+
+CTrayDialog::~CTrayDialog() = default;
+
+const MessageMap* CTrayDialog::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnMessage(WM_CREATE, &CTrayDialog::OnCreate),
+        OnMessage(WM_DESTROY, &CTrayDialog::OnDestroy),
+        OnMessage(WM_SYSCOMMAND, &CTrayDialog::OnSysCommand),
+        OnMessage(WM_TRAY_NOTIFY, &CTrayDialog::OnTrayNotify),
+        kEndOfMessageMap,
+    };
+    static const MessageMap map = {CDialog::GetMessageMap(), entries};
+    return &map;
+}
+
+void CTrayDialog::SetTrayIcon(UINT iconResourceId) {
+    CWinApp* app = AfxGetApp();
+    HICON icon = app != nullptr ? app->LoadIconResource(iconResourceId) : nullptr;
+    if (icon != nullptr) {
+        m_nid.hIcon = icon;
+        m_nid.uFlags |= NIF_ICON;
+    }
+}
+
+void CTrayDialog::SetTrayTip(const wchar_t* text) {
+    const size_t room = sizeof(m_nid.szTip) / sizeof(m_nid.szTip[0]);
+    // A longer tip is cut at the field's end rather than written past it.
+    std::wcsncpy(m_nid.szTip, text, room - 1);
+    m_nid.szTip[room - 1] = L'\0';
+    m_nid.uFlags |= NIF_TIP;
+}
+
+BOOL CTrayDialog::SetTrayMenu(UINT menuResourceId) {
+    return m_trayMenu.LoadMenu(menuResourceId);
+}
+
+BOOL CTrayDialog::NotifyShell(DWORD message) {
+    NOTIFYICONDATAW record;
+    ZeroMemory(&record, sizeof(record));
+    CopyMemory(&record, &m_nid, kTrayIconRecordSize);
+    record.cbSize = kTrayIconRecordSize;
+    return Shell_NotifyIconW(message, &record);
+}
+
+BOOL CTrayDialog::ShowTrayIcon() {
+    if (m_bTrayIconVisible) {
+        return FALSE;
+    }
+    const BOOL added = NotifyShell(NIM_ADD);
+    if (added) {
+        m_bTrayIconVisible = TRUE;
+    }
+    return added;
+}
+
+BOOL CTrayDialog::HideTrayIcon() {
+    if (!m_bTrayIconVisible) {
+        return FALSE;
+    }
+    const BOOL deleted = NotifyShell(NIM_DELETE);
+    if (deleted) {
+        m_bTrayIconVisible = FALSE;
+    }
+    return deleted;
+}
+
+void CTrayDialog::RestoreFromTray() {
+    if (m_bMinimizeToTray && HideTrayIcon()) {
+        ShowWindow(SW_SHOW);
+    }
+}
+
+LRESULT CTrayDialog::OnCreate(WPARAM, LPARAM) {
+    m_nid.hWnd = m_hWnd;
+    m_nid.uID = kTrayIconId;
+    return 0;
+}
+
+LRESULT CTrayDialog::OnDestroy(WPARAM, LPARAM) {
+    if (m_nid.hWnd != nullptr && m_nid.uID > 0 && m_bTrayIconVisible) {
+        NotifyShell(NIM_DELETE);
+    }
+    SetMsgHandled(false);  // the dialog's own destruction goes on
+    return 0;
+}
+
+LRESULT CTrayDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
+    const UINT id = static_cast<UINT>(command & 0xFFF0);
+    if (lParam == TRAY_MINIMIZE_MARKER || id == SC_CLOSE) {
+        // Closing never closes, and anything else that carries the marker is dropped.
+        if (m_bMinimizeToTray && id == SC_MINIMIZE && ShowTrayIcon()) {
+            ShowWindow(SW_HIDE);
+        }
+        return 0;
+    }
+    SetMsgHandled(false);
+    return 0;
+}
+
+LRESULT CTrayDialog::OnTrayNotify(WPARAM iconId, LPARAM mouseMessage) {
+    if (iconId != kTrayIconId) {
+        return static_cast<LRESULT>(-1);
+    }
+    POINT point = {0, 0};
+    GetCursorPos(&point);
+    switch (static_cast<UINT>(mouseMessage)) {
+        case WM_MOUSEMOVE:
+            OnTrayMouseMove(point);
+            break;
+        case WM_LBUTTONDOWN:
+            OnTrayLeftDown(point);
+            break;
+        case WM_LBUTTONDBLCLK:
+            OnTrayLeftDoubleClick(point);
+            break;
+        case WM_RBUTTONDOWN:
+        case WM_CONTEXTMENU:
+            OnTrayRightDown(point);
+            break;
+        case WM_RBUTTONDBLCLK:
+            OnTrayRightDoubleClick(point);
+            break;
+        default:
+            break;
+    }
+    return 1;
+}
+
+void CTrayDialog::OnTrayRightDown(POINT point) {
+    SetForegroundWindow();
+    HMENU popup = m_trayMenu.GetSubMenu(kTrayMenuPopup);
+    if (popup != nullptr) {
+        TrackPopupMenu(popup, kTrayMenuFlags, point.x, point.y, 0, m_hWnd, nullptr);
+    }
+}
+
+}  // namespace kx7

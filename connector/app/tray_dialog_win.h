@@ -1,0 +1,64 @@
+// A dialog that lives in the notification area instead of on the screen: hiding it adds its
+// tray icon, restoring it removes the icon, and mouse events on the icon become virtual calls,
+// the right button opening a pop-up menu from a menu resource.
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "connector/app/framework_win.h"
+
+namespace kx7 {
+
+// The tray icon's callback message.
+constexpr UINT WM_TRAY_NOTIFY = WM_USER + 0x61;
+// lParam of the dialog's own request to hide to the tray, which a plain minimise lacks.
+constexpr LPARAM TRAY_MINIMIZE_MARKER = 10090;
+// The record the shell is given: the version that ends with the item GUID. Newer headers may
+// declare a longer record; the shell reads only as much as the size field announces.
+constexpr DWORD kTrayIconRecordSize = 952;
+static_assert(sizeof(NOTIFYICONDATAW) >= kTrayIconRecordSize,
+              "the header's record holds the 952-byte version");
+static_assert(offsetof(NOTIFYICONDATAW, guidItem) + sizeof(GUID) == kTrayIconRecordSize,
+              "the 952-byte version ends with the item GUID");
+
+class CTrayDialog : public CDialog {
+  public:
+    explicit CTrayDialog(UINT templateId, CWnd* parent = nullptr);
+    ~CTrayDialog() override;
+
+    void SetTrayIcon(UINT iconResourceId);
+    // At most 127 characters are kept: the field holds 128 with the terminator.
+    void SetTrayTip(const wchar_t* text);
+    BOOL SetTrayMenu(UINT menuResourceId);
+    BOOL ShowTrayIcon();
+    BOOL HideTrayIcon();
+    BOOL IsTrayIconVisible() const { return m_bTrayIconVisible; }
+    void RestoreFromTray();
+
+    virtual void OnTrayLeftDown(POINT point) { (void)point; }
+    virtual void OnTrayLeftDoubleClick(POINT point) { (void)point; }
+    virtual void OnTrayRightDown(POINT point);
+    virtual void OnTrayRightDoubleClick(POINT point) { (void)point; }
+    virtual void OnTrayMouseMove(POINT point) { (void)point; }
+
+  protected:
+    const MessageMap* GetMessageMap() const override;
+
+    LRESULT OnCreate(WPARAM, LPARAM);
+    LRESULT OnDestroy(WPARAM, LPARAM);
+    LRESULT OnSysCommand(WPARAM command, LPARAM lParam);
+    LRESULT OnTrayNotify(WPARAM iconId, LPARAM mouseMessage);
+
+    BOOL m_bMinimizeToTray = TRUE;
+    BOOL m_bTrayIconVisible = FALSE;
+    NOTIFYICONDATAW m_nid;
+    CMenu m_trayMenu;
+
+  private:
+    // The shell call, with the record cut to the size it announces.
+    BOOL NotifyShell(DWORD message);
+};
+
+}  // namespace kx7

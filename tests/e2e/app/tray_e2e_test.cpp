@@ -1,0 +1,238 @@
+// The connector as a tray program, driven from outside as a user and the system would: its
+// window, its tray commands, and the device notifications it is sent.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process_driver_win.h"
+
+namespace kx7::e2e {
+namespace {
+
+const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
+const wchar_t kClass[] = L"KX7AutoConnector_Class";
+const wchar_t kAppName[] = L"KX7AutoConnector";  // the framework boxes' caption
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
+const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
+const wchar_t kExitText[] =
+    L"The Stonevault(KX7) can't be used, if you exit this program,\r\nAre you sure you want to "
+    L"terminate this program ?";
+const wchar_t kNotRegistered[] =
+    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
+    L"KX7.";
+const wchar_t kKx7UsbName[] =
+    L"\\\\?\\USB#VID_6B2F&PID_1181#AB12#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
+
+constexpr int kTree = 1000;
+constexpr int kLog = 1001;
+constexpr int kSerial = 1004;
+constexpr int kCloseButton = 1005;
+constexpr WPARAM kOpen = 32773;
+constexpr WPARAM kReconnect = 32780;
+constexpr WPARAM kProgramInfo = 32774;
+constexpr WPARAM kExit = 32775;
+constexpr DWORD kWindowTimeoutMs = 30000;
+// Deleting a visible tray icon takes about 2 s under Wine.
+constexpr DWORD kShowHideTimeoutMs = 8000;
+constexpr DWORD kExitTimeoutMs = 12000;
+
+class TrayProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(FindWindowW(nullptr, kTitle), nullptr) << "a connector is already running";
+        DeleteUserKey(kSettingsKey);
+        DeleteUserKey(kAgentKey);
+        // No pass during these tests unless one asks for it: a pass on this unregistered PC
+        // would put up its own box.
+        ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 600));
+    }
+    void TearDown() override {
+        connector.Kill();
+        DeleteUserKey(kSettingsKey);
+        DeleteUserKey(kAgentKey);
+    }
+
+    HWND Start(const wchar_t* arguments) {
+        started = GetTickCount64();
+        if (!connector.Start(ProgramPath(L"KX7AutoConnector.exe"), arguments)) {
+            return nullptr;
+        }
+        return WaitForWindow(kClass, kTitle, connector.pid(), kWindowTimeoutMs);
+    }
+    // Started and hidden to the tray, as after every start from Explorer.
+    HWND StartToTray() {
+        HWND window = Start(L"");
+        if (window != nullptr &&
+            !WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kWindowTimeoutMs)) {
+            return nullptr;
+        }
+        if (window != nullptr &&
+            !WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs)) {
+            return nullptr;
+        }
+        return window;
+    }
+    HWND WaitForBox(DWORD timeoutMs = kWindowTimeoutMs) {
+        return WaitForWindow(L"#32770", kAppName, connector.pid(), timeoutMs);
+    }
+    void ExitThroughTheMenu(HWND window) {
+        PostMessageW(window, WM_COMMAND, kExit, 0);
+        HWND box = WaitForBox();
+        ASSERT_NE(box, nullptr);
+        ASSERT_EQ(MessageBoxText(box), kExitText);
+        ClickButton(box, IDOK);
+        DWORD code = 1234;
+        ASSERT_TRUE(connector.WaitExit(kExitTimeoutMs, &code));
+        EXPECT_EQ(code, 0u);
+    }
+
+    ChildProcess connector;
+    ULONGLONG started = 0;
+};
+
+TEST_F(TrayProgram, HidesToTheTrayAfterItsStartAndShowsItsCommands) {
+    HWND window = Start(L"");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kWindowTimeoutMs))
+        << "the window shows briefly";
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs))
+        << "then goes to the tray";
+    EXPECT_GE(GetTickCount64() - started, 2000u) << "after the 2 s start-up wait";
+    EXPECT_EQ(ControlText(window, kSerial), L"");
+    EXPECT_NE(GetDlgItem(window, kTree), nullptr);
+
+    // Open shows it; Escape, wherever the focus is, does nothing; Close hides it again.
+    PostMessageW(window, WM_COMMAND, kOpen, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kShowHideTimeoutMs));
+    for (int id : {kLog, kTree}) {
+        HWND control = GetDlgItem(window, id);
+        PostMessageW(control, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(control, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    }
+    PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    Sleep(1000);
+    EXPECT_TRUE(connector.Running());
+    EXPECT_TRUE(IsWindowVisible(window));
+    // Enter asks nothing of the dialog either.
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Sleep(500);
+    EXPECT_TRUE(connector.Running());
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    ClickButton(window, kCloseButton);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kShowHideTimeoutMs));
+
+    // Program Info shows the About box, which OK closes.
+    PostMessageW(window, WM_COMMAND, kProgramInfo, 0);
+    HWND about =
+        WaitForWindow(L"#32770", L"About KX7AutoConnector", connector.pid(), kWindowTimeoutMs);
+    ASSERT_NE(about, nullptr);
+    const std::vector<std::wstring> texts = StaticTexts(about);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], L"KX7AutoConnector Version 2.0.5.3");
+    EXPECT_EQ(texts[1], L"Unlocks paired KX7 drives on this PC automatically.");
+    ClickButton(about, IDOK);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindow(about) == FALSE; }, kShowHideTimeoutMs));
+
+    // Exit, then Cancel: nothing changes.
+    PostMessageW(window, WM_COMMAND, kExit, 0);
+    HWND box = WaitForBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kExitText);
+    EXPECT_NE(GetDlgItem(box, IDCANCEL), nullptr);
+    ClickButton(box, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindow(box) == FALSE; }, kShowHideTimeoutMs));
+    Sleep(1000);
+    EXPECT_TRUE(connector.Running());
+
+    // Exit, then OK: the program ends, cleanly.
+    // Exit, then OK: the program ends, cleanly. On Windows that takes the worker's 100 ms; under
+    // Wine, closing the box, destroying the window and deleting its tray icon take about 2 s
+    // each, so the bound here only says that the end does not hang.
+    ExitThroughTheMenu(window);
+}
+
+TEST_F(TrayProgram, DeviceNotificationsAreLoggedAndAKX7ShowsItsSerial) {
+    HWND window = StartToTray();
+    ASSERT_NE(window, nullptr);
+
+    ASSERT_TRUE(SendInterfaceEvent(window, true, kKx7UsbName));
+    EXPECT_EQ(ControlText(window, kLog), L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n");
+    EXPECT_EQ(ControlText(window, kSerial), L"AB12");
+
+    ASSERT_TRUE(SendInterfaceEvent(window, true, kRootName));
+    ASSERT_TRUE(SendInterfaceEvent(window, false, kKx7UsbName));
+    EXPECT_EQ(ControlText(window, kLog),
+              L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n"
+              L"Adding ROOT\\NET\\0000\r\n"
+              L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n");
+    EXPECT_EQ(ControlText(window, kSerial), L"") << "the removal clears the serial";
+    // The computer at the root and nothing below it: neither device is listed by the system.
+    HWND tree = GetDlgItem(window, kTree);
+    EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 1);
+    ExitThroughTheMenu(window);
+}
+
+TEST_F(TrayProgram, HideModeNeverShowsTheWindow) {
+    HWND window = Start(L"/HIDE");
+    ASSERT_NE(window, nullptr);
+    // Over the whole start-up, the Close button and an Open: never visible.
+    bool everVisible = false;
+    const ULONGLONG until = GetTickCount64() + 5000;
+    while (GetTickCount64() < until) {
+        everVisible = everVisible || IsWindowVisible(window);
+        Sleep(20);
+    }
+    ClickButton(window, kCloseButton);
+    PostMessageW(window, WM_COMMAND, kOpen, 0);
+    PostMessageW(window, WM_COMMAND, kReconnect, 0);
+    for (int i = 0; i < 50; ++i) {
+        everVisible = everVisible || IsWindowVisible(window);
+        Sleep(20);
+    }
+    EXPECT_FALSE(everVisible);
+    EXPECT_TRUE(connector.Running()) << "Close does nothing";
+    // Device tracking works as usual.
+    ASSERT_TRUE(SendInterfaceEvent(window, true, kKx7UsbName));
+    EXPECT_EQ(ControlText(window, kSerial), L"AB12");
+
+    // No command ends it; a close request from a program ends it as a confirmed Exit would.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD code = 1234;
+    ASSERT_TRUE(connector.WaitExit(kShowHideTimeoutMs, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(TrayProgram, UnregisteredPcIsToldOnceAfterTheSettleInterval) {
+    ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 4));  // 2 s
+    HWND window = Start(L"");
+    ASSERT_NE(window, nullptr);
+    HWND box = WaitForBox();
+    ASSERT_NE(box, nullptr);
+    const ULONGLONG shownAfter = GetTickCount64() - started;
+    EXPECT_EQ(MessageBoxText(box), kNotRegistered);
+    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+    // 2 s start-up wait, then 4 ticks of 500 ms.
+    EXPECT_GE(shownAfter, 2000u + 4 * 500u);
+    ClickButton(box, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindow(box) == FALSE; }, kShowHideTimeoutMs));
+    EXPECT_EQ(WaitForBox(4000), nullptr) << "not again until a drive arrives or Reconnect";
+
+    // Reconnect asks again.
+    PostMessageW(window, WM_COMMAND, kReconnect, 0);
+    box = WaitForBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kNotRegistered);
+    ClickButton(box, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindow(box) == FALSE; }, kShowHideTimeoutMs));
+    ExitThroughTheMenu(window);
+}
+
+}  // namespace
+}  // namespace kx7::e2e
