@@ -1,0 +1,10 @@
+// The agent's process entry. It is a GUI-subsystem program without a window, so that a log-on
+// entry starting it opens no console.
+#include <windows.h>
+
+#include "startup_agent/agent_main_win.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    // The runtime's own copy of the command line after the program name; ours to change.
+    return kx7::agent::AgentMain(commandLine);
+}

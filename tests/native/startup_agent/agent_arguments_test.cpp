@@ -1,0 +1,167 @@
+// The agent's command line as a log-on entry or a user would write it.
+#include "startup_agent/agent_arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace kx7 {
+namespace agent {
+namespace {
+
+struct Parsed {
+    AgentAction action;
+    int32_t delayMs;
+    int32_t hide;
+    std::u16string path;
+    std::string line;  // the argument string after parsing: upper-cased in place
+};
+
+Parsed Parse(const std::string& line) {
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    AgentArguments parsed;
+    parsed.nDelayMs = 12345;  // must be reset by the parser
+    parsed.bHide = 1;
+    parsed.szPath[0] = u'X';
+    const AgentAction action = ParseAgentArguments(buffer.data(), &parsed);
+    return {action, parsed.nDelayMs, parsed.bHide, std::u16string(parsed.szPath),
+            std::string(buffer.data())};
+}
+
+TEST(AgentArguments, LogOnEntryIsReadInAnySwitchOrderAndCase) {
+    const Parsed usual = Parse("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe");
+    EXPECT_EQ(usual.action, AgentAction::kStart);
+    EXPECT_EQ(usual.delayMs, 3000);
+    EXPECT_EQ(usual.hide, 1);
+    EXPECT_EQ(usual.path, u"C:\\TOOLS\\CONNECTOR.EXE");
+    EXPECT_EQ(usual.line, "/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
+
+    const Parsed swapped = Parse("/HIDE /D:3000 /S:C:\\Tools\\Connector.exe");
+    EXPECT_EQ(swapped.action, AgentAction::kStart);
+    EXPECT_EQ(swapped.delayMs, 3000);
+    EXPECT_EQ(swapped.hide, 1);
+    EXPECT_EQ(swapped.path, u"C:\\TOOLS\\CONNECTOR.EXE");
+
+    const Parsed lower = Parse("/d:500 /s:c:\\tools\\connector.exe");
+    EXPECT_EQ(lower.action, AgentAction::kStart);
+    EXPECT_EQ(lower.delayMs, 500);
+    EXPECT_EQ(lower.hide, 0);
+    EXPECT_EQ(lower.path, u"C:\\TOOLS\\CONNECTOR.EXE");
+
+    const Parsed lowerHide = Parse("/hide /s:x.exe");
+    EXPECT_EQ(lowerHide.hide, 1);
+    EXPECT_EQ(lowerHide.delayMs, 0);
+    EXPECT_EQ(lowerHide.path, u"X.EXE");
+}
+
+TEST(AgentArguments, PathRunsToTheEndOfTheLine) {
+    const Parsed spaced = Parse("/HIDE /S:C:\\Program Files\\Connector.exe");
+    EXPECT_EQ(spaced.action, AgentAction::kStart);
+    EXPECT_EQ(spaced.hide, 1);
+    EXPECT_EQ(spaced.path, u"C:\\PROGRAM FILES\\CONNECTOR.EXE");
+
+    // A switch after the path belongs to the path; the hide flag is still seen.
+    const Parsed late = Parse("/S:C:\\Tools\\Connector.exe /HIDE");
+    EXPECT_EQ(late.action, AgentAction::kStart);
+    EXPECT_EQ(late.hide, 1);
+    EXPECT_EQ(late.path, u"C:\\TOOLS\\CONNECTOR.EXE /HIDE");
+
+    const Parsed trailing = Parse("/S:C:\\A.EXE  ");
+    EXPECT_EQ(trailing.path, u"C:\\A.EXE  ");
+}
+
+TEST(AgentArguments, HideNeedsItsSlashButMayStandAnywhere) {
+    EXPECT_EQ(Parse("HIDE /S:X.EXE").hide, 0);
+    EXPECT_EQ(Parse("/S:C:\\HIDE\\X.EXE").hide, 0);
+    EXPECT_EQ(Parse("/HIDEOUT /S:X.EXE").hide, 1);
+    EXPECT_EQ(Parse("/S:C:\\TOOLS/HIDE\\X.EXE").hide, 1);
+    EXPECT_EQ(Parse("/D:10/HIDE/S:X.EXE").hide, 1);
+}
+
+TEST(AgentArguments, DelayFollowsAtoiUpToTheFirstSpace) {
+    EXPECT_EQ(Parse("/D:0 /S:X.EXE").delayMs, 0);
+    EXPECT_EQ(Parse("/D:-100 /S:X.EXE").delayMs, -100);
+    EXPECT_EQ(Parse("/D:+250 /S:X.EXE").delayMs, 250);
+    EXPECT_EQ(Parse("/D:1500MS /S:X.EXE").delayMs, 1500);
+    EXPECT_EQ(Parse("/D:\t42 /S:X.EXE").delayMs, 42);
+    // The text ends at the space, so the number after it is not part of the delay.
+    EXPECT_EQ(Parse("/D: 500 /S:X.EXE").delayMs, 0);
+    EXPECT_EQ(Parse("/D:/S:X.EXE 700").delayMs, 0);
+    EXPECT_EQ(Parse("/S:X.EXE").delayMs, 0);
+    EXPECT_EQ(Parse("D:500 /S:X.EXE").delayMs, 0);
+    // Only the first "/D:" counts, also when it stands in the path.
+    EXPECT_EQ(Parse("/D:20 /D:30 /S:X.EXE").delayMs, 20);
+    EXPECT_EQ(Parse("/S:C:\\X/D:77\\Y.EXE").delayMs, 77);
+}
+
+TEST(AgentArguments, DelayTextWithoutDigitsStillStartsAtOnce) {
+    for (const char* line :
+         {"/D:ABC /S:X.EXE", "/d:soon /S:X.EXE", "/D: /S:X.EXE", "/D:- /S:X.EXE"}) {
+        const Parsed parsed = Parse(line);
+        EXPECT_EQ(parsed.action, AgentAction::kStart) << line;
+        EXPECT_EQ(parsed.delayMs, 0) << line;
+        EXPECT_EQ(parsed.path, u"X.EXE") << line;
+    }
+}
+
+TEST(AgentArguments, LongDelayTextsAreReadWholeAndLargeNumbersSaturate) {
+    // Written without spaces the delay text runs into the path; its number is still the one
+    // it starts with, however long the rest.
+    const std::string farPath = "C:\\" + std::string(250, 'D') + ".EXE";
+    const Parsed joined = Parse("/D:3000/HIDE/S:" + farPath);
+    EXPECT_EQ(joined.action, AgentAction::kStart);
+    EXPECT_EQ(joined.delayMs, 3000);
+    EXPECT_EQ(joined.hide, 1);
+    EXPECT_EQ(joined.path, std::u16string(farPath.begin(), farPath.end()));
+
+    EXPECT_EQ(Parse("/D:" + std::string(300, '0') + "3000 /S:X.EXE").delayMs, 3000);
+    EXPECT_EQ(Parse("/D:2147483647 /S:X.EXE").delayMs, INT32_MAX);
+    EXPECT_EQ(Parse("/D:2147483648 /S:X.EXE").delayMs, INT32_MAX);
+    EXPECT_EQ(Parse("/D:" + std::string(400, '9') + " /S:X.EXE").delayMs, INT32_MAX);
+    EXPECT_EQ(Parse("/D:-2147483648 /S:X.EXE").delayMs, INT32_MIN);
+    EXPECT_EQ(Parse("/D:-99999999999 /S:X.EXE").delayMs, INT32_MIN);
+}
+
+TEST(AgentArguments, NothingToStartWithoutAPath) {
+    for (const char* line : {"", "/D:3000 /HIDE", "/HIDE /S:", "/S", "S:X.EXE"}) {
+        const Parsed parsed = Parse(line);
+        EXPECT_EQ(parsed.action, AgentAction::kNothingToStart) << line;
+        EXPECT_EQ(parsed.path, u"") << line;
+    }
+    AgentArguments parsed;
+    EXPECT_EQ(ParseAgentArguments(nullptr, &parsed), AgentAction::kNothingToStart);
+    EXPECT_EQ(parsed.nDelayMs, 0);
+    EXPECT_EQ(parsed.bHide, 0);
+}
+
+TEST(AgentArguments, PathOf259FitsAndLongerOnesAreRefusedNotCut) {
+    // 259 characters: the whole buffer but its terminator.
+    const std::string fits = "C:\\" + std::string(252, 'P') + ".EXE";
+    ASSERT_EQ(fits.size(), 259u);
+    const Parsed full = Parse("/D:3000 /S:" + fits);
+    EXPECT_EQ(full.action, AgentAction::kStart);
+    EXPECT_EQ(full.path, std::u16string(fits.begin(), fits.end()));
+    EXPECT_EQ(full.delayMs, 3000);
+
+    // One more character would have been cut back to exactly that path: nothing starts.
+    for (const std::string& tail : {std::string("X"), std::string(2000, 'X')}) {
+        const Parsed refused = Parse("/D:3000 /HIDE /S:" + fits + tail);
+        EXPECT_EQ(refused.action, AgentAction::kNothingToStart) << tail.size();
+        EXPECT_EQ(refused.path, u"") << tail.size();
+    }
+}
+
+TEST(AgentArguments, OnlyAsciiLettersAreUpperCasedAndBytesWidenAsTheyAre) {
+    // Bytes above 0x7F (a-umlaut, y-diaeresis, the euro sign and y-acute in code page 1252)
+    // are not letters to upper-case and widen to the code unit of the same value.
+    const Parsed parsed = Parse("/s:c:\\\xE4pfel\\\xFF\x80\xFD.exe");
+    EXPECT_EQ(parsed.line, "/S:C:\\\xE4PFEL\\\xFF\x80\xFD.EXE");
+    EXPECT_EQ(parsed.path, u"C:\\\u00E4PFEL\\\u00FF\u0080\u00FD.EXE");
+}
+
+}  // namespace
+}  // namespace agent
+}  // namespace kx7
