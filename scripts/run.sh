@@ -1,35 +1,173 @@
 #!/usr/bin/env bash
-# Builds the Windows programs and starts the connector under Wine, as a user would try it.
-# With no display, it runs on a virtual one (Xvfb), shows what the connector stored in the
-# registry, and closes it again after a few seconds; with a display it runs until you close it.
+# Shows the connector doing its job on simulated KX7 drives, under Wine.
+#
+# Builds the simulation build of the connector (the shipped program with its device seams bound
+# to a simulated USB bus), makes a fresh Wine prefix, pairs this PC with one simulated drive and
+# another PC with a second one, starts the connector (on your display, or on a virtual one when
+# there is none), plugs both drives in and tells what happens, takes a screenshot, and ends the
+# program through its Exit command.
+#
+#   bash scripts/run.sh          the demonstration, then Exit
+#   bash scripts/run.sh --keep   the same, but the connector keeps running for your own
+#                                experiments with build/win32/bin/kx7sim.exe (see sim/README.md)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target KX7AutoConnector >/dev/null
-exe="$root/build/win32/bin/KX7AutoConnector.exe"
-
-export WINEPREFIX="$root/build/wineprefix-run"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "making a Wine prefix in $WINEPREFIX"
+if [ "${1:-}" != "--inner" ]; then
+    keep=0
+    [ "${1:-}" = "--keep" ] && keep=1
+    bash scripts/setup.sh
+    echo "building the simulation build of the connector and its tools..."
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32 -j2 --target KX7AutoConnectorSim kx7sim kx7pair >/dev/null
+    export WINEPREFIX="$root/build/wineprefix-demo"
+    export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    echo "making a fresh Wine prefix in $WINEPREFIX..."
     wineboot -i >/dev/null 2>&1
     wineserver -w
+    if [ -n "${DISPLAY:-}" ]; then
+        exec bash "$0" --inner "$keep"
+    fi
+    # A virtual display has no window manager: let Wine draw the window frames itself.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+    # No display: a virtual one, with its own X authority so it works as root or not.
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$keep"
 fi
 
-if [ -n "${DISPLAY:-}" ]; then
-    echo "starting KX7AutoConnector (close its window to end)"
-    wine "$exe" "$@"
+keep=$2
+bin="$root/build/win32/bin"
+shot="$root/build/demo-window.png"
+sim() { wine "$bin/kx7sim.exe" "$@" 2>/dev/null | tr -d '\r'; }
+now_ms() { date +%s%3N; }
+plug_ms=0
+say() { printf '[%5.1f s] %s\n' "$(awk "BEGIN { print ($(now_ms) - $plug_ms) / 1000 }")" "$*"; }
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
+
+# The log edit's lines, one per output line.
+log_lines() { sim window | sed -n 's/.* log=//p' | sed 's/ | /\n/g' | sed '/^$/d'; }
+
+# Prints each new line of the connector's log until one contains $1 (or $2 ms pass).
+follow_log_until() {
+    local want=$1 limit=$2 seen=${3:-0} start
+    start=$(now_ms)
+    while [ $(($(now_ms) - start)) -lt "$limit" ]; do
+        mapfile -t lines < <(log_lines)
+        while [ "$seen" -lt "${#lines[@]}" ]; do
+            say "log: ${lines[$seen]}"
+            seen=$((seen + 1))
+        done
+        for line in "${lines[@]}"; do
+            case $line in *"$want"*) echo "$seen" >/tmp/kx7demo.seen; return 0 ;; esac
+        done
+        sleep 0.2
+    done
+    echo "$seen" >/tmp/kx7demo.seen
+    return 1
+}
+
+echo "starting the connector (simulation build) ..."
+wine "$bin/sim/KX7AutoConnector.exe" >/dev/null 2>&1 &
+connector=$!
+
+sim add paired id=KX7DEMO000000001 serial=DEMO00000001 pid=1180 >/dev/null
+sim add stranger id=KX7OTHER00000002 serial=OTHR00000002 pid=1181 >/dev/null
+echo "pairing this PC with the first drive (as the registration program would):"
+wine "$bin/kx7pair.exe" this paired KX7DEMO000000001 2>&1 | tr -d '\r' | sed 's/^/    /'
+echo "pairing the second drive with another PC, ANOTHER-PC:"
+wine "$bin/kx7pair.exe" other stranger KX7OTHER00000002 ANOTHER-PC 2>&1 | tr -d '\r' |
+    sed 's/^/    /'
+
+# The window shows for 2 s, then goes to the tray; its first pass finds no drive.
+for _ in $(seq 1 100); do
+    [ "$(sim window | field visible)" = "0" ] && break
+    sleep 0.2
+done
+interval=$(wine reg query 'HKCU\SOFTWARE\Stonevault\AutoConn' /v Interval 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p')
+interval=$((16#${interval:-a}))
+echo "the connector is in the tray; it waits $interval ticks of 500 ms after a drive arrives."
+sleep $((interval / 2 + 1))
+
+echo
+echo "1. A KX7 paired with this PC is plugged in."
+plug_ms=$(now_ms)
+sim plug paired >/dev/null
+follow_log_until "Adding USB\\" 15000 0 || true
+say "serial shown: $(sim window | field serial)"
+while [ "$(sim status paired | field auth)" = "0" ] && [ $(($(now_ms) - plug_ms)) -lt 60000 ]; do
+    sleep 0.1
+done
+status=$(sim status paired)
+if [ "$(echo "$status" | field unlocked)" = "1" ]; then
+    say "the pass ran: the drive received the authentication packet and accepted it"
+else
+    say "the drive did not accept the packet: $status"
+fi
+seen=$(cat /tmp/kx7demo.seen)
+if follow_log_until "Adding USBSTOR\\DISK" 20000 "$seen"; then
+    say "the drive unlocked: its disk has arrived"
+fi
+
+echo
+echo "2. A KX7 paired with another PC is plugged in."
+plug_ms=$(now_ms)
+sim plug stranger >/dev/null
+seen=$(cat /tmp/kx7demo.seen)
+follow_log_until "Adding USB\\VID_6B2F&PID_1181" 15000 "$seen" || true
+box=$(sim wait-box 60000)
+say "the drive refused; the user hears a beep and sees this box:"
+echo "          caption: $(echo "$box" | sed -n 's/^ok \[\([^]]*\)\].*/\1/p')"
+echo "          text:    $(echo "$box" | sed -n 's/^ok \[[^]]*\] //p')"
+say "log now reads: $(log_lines | tr '\n' ' ')"
+sim press OK >/dev/null
+
+echo
+echo "3. The window, opened from the tray menu:"
+sim menu open >/dev/null
+for _ in $(seq 1 100); do
+    [ "$(sim window | field visible)" = "1" ] && break
+    sleep 0.2
+done
+sleep 1
+# The window's rectangle on the screen: left,top,width,height.
+IFS=, read -r left top width height <<<"$(sim window | field rect)"
+if xwd -root -silent 2>/dev/null | xwdtopnm 2>/dev/null |
+    pnmcut -left "$((left > 0 ? left : 0))" -top "$((top > 0 ? top : 0))" -width "$width" \
+        -height "$height" 2>/dev/null | pnmtopng >"$shot" 2>/dev/null; then
+    echo "   screenshot written to $shot"
+else
+    echo "   (no screenshot: xwd, xwdtopnm or pnmtopng failed)"
+fi
+
+if [ "$keep" = "1" ]; then
+    echo
+    echo "The connector keeps running. Drive it with build/win32/bin/kx7sim.exe under this prefix:"
+    echo "    export WINEPREFIX=$WINEPREFIX"
+    echo "    wine build/win32/bin/kx7sim.exe unplug paired     (then plug paired, status paired, ...)"
+    echo "    wine build/win32/bin/kx7sim.exe menu exit; wine build/win32/bin/kx7sim.exe press OK"
+    wait "$connector"
     exit 0
 fi
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    wine "$1" "${@:2}" &
-    sleep 6
-    echo "KX7AutoConnector is running; its settings in the registry:"
-    wine reg query "HKCU\\SOFTWARE\\Stonevault\\AutoConn" | tr -d "\r"
+echo
+echo "4. Exit from the tray menu, confirmed with OK."
+sim menu exit >/dev/null
+box=$(sim wait-box 20000)
+echo "   the box asks: $(echo "$box" | sed -n 's/^ok \[[^]]*\] //p')"
+sim press OK >/dev/null
+for _ in $(seq 1 150); do
+    kill -0 "$connector" 2>/dev/null || break
+    sleep 0.2
+done
+if kill -0 "$connector" 2>/dev/null; then
+    echo "   the connector did not end"
     wineserver -k
-' run "$exe" "$@"
-echo "KX7AutoConnector closed."
+    exit 1
+fi
+wait "$connector" || true
+echo "   the connector has ended."
+wineserver -w

@@ -262,9 +262,14 @@ bool CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
             if (message == WM_COMMAND && entry->id != LOWORD(wParam)) {
                 continue;
             }
+            // A handler may cause messages of its own (showing a window sends several), whose
+            // handlers set the flag too; each dispatch keeps its own answer.
+            const bool outer = m_bMsgHandled;
             m_bMsgHandled = true;
             *result = (this->*(entry->handler))(wParam, lParam);
-            return m_bMsgHandled;
+            const bool handled = m_bMsgHandled;
+            m_bMsgHandled = outer;
+            return handled;
         }
     }
     return false;

@@ -103,6 +103,9 @@ TEST_F(TrayProgram, HidesToTheTrayAfterItsStartAndShowsItsCommands) {
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs))
         << "then goes to the tray";
     EXPECT_GE(GetTickCount64() - started, 2000u) << "after the 2 s start-up wait";
+    Sleep(500);
+    EXPECT_FALSE(IsWindowVisible(window)) << "hidden, not minimised to the taskbar";
+    EXPECT_FALSE(IsIconic(window));
     EXPECT_EQ(ControlText(window, kSerial), L"");
     EXPECT_NE(GetDlgItem(window, kTree), nullptr);
 
