@@ -520,7 +520,7 @@ bool SimulatedDrive::TakeAuthPacket(const uint8_t* buffer) {
     uint8_t key[kAes256KeySize];
     DeriveDriveKey(identity_.identifier.data(), kDriveIdentifierLength, key);
     lastAuthPlaintext_.assign(kAuthPacketLength, 0);
-    Aes256DecryptEcb(key, buffer, lastAuthPlaintext_.data(), kAuthPacketLength);
+    Aes256DecryptEcb(lastAuthPlaintext_.data(), buffer, key, kAuthPacketLength);
     SecureZero(key, sizeof(key));
 
     const uint8_t code =

@@ -79,7 +79,7 @@ inline Packet Encrypt(const Packet& plain, const SimIdentity& identity) {
     uint8_t key[kAes256KeySize];
     DeriveDriveKey(identity.identifier.data(), kDriveIdentifierLength, key);
     Packet cipher{};
-    Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
+    Aes256EncryptEcb(cipher.data(), plain.data(), key, cipher.size());
     return cipher;
 }
 

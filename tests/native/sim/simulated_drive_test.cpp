@@ -173,7 +173,7 @@ TEST_F(SimulatedDriveTest, AuthPacketIsDecryptedAndJudged) {
     uint8_t key[kAes256KeySize];
     DeriveDriveKey(SampleIdentity().identifier.data(), kDriveIdentifierLength, key);
     std::array<uint8_t, kAuthPacketLength> cipher{};
-    Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
+    Aes256EncryptEcb(cipher.data(), plain.data(), key, cipher.size());
 
     // No host is registered on a new drive.
     EXPECT_FALSE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
