@@ -82,6 +82,8 @@ sim::SimIdentity DriveIdentity(char tag) {
     }
     identity.identifier[15] = static_cast<uint8_t>(tag);
     identity.serial = std::string("0123456789A") + tag;
+    // Both products of the line, so that the tracking meets both names of an unlocked disk.
+    identity.productId = tag % 2 == 0 ? sim::kSimProductKx7Fips : sim::kSimProductKx7;
     return identity;
 }
 
@@ -94,7 +96,7 @@ Connector::Connector(uint32_t osVersion) {
     settings.m_nDetachDelay = 10;
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
-        settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+        settings, view, ConnectorServices{clock, registry, busInterfaces, codePage, shell});
     clock.OnSleep([this](uint32_t) { OnSleep(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
@@ -108,6 +110,8 @@ void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {
 }
 
 void Connector::Start() {
+    const SystemTime& today = fingerprint.m_stCollected;
+    bus.SetDate(sim::PackSimDate(today.wYear, today.wMonth, today.wDay));
     state->LoadRecordAtStartup();
     state->ReplaceFingerprint(fingerprint);
     state->RequestInitialScan();
@@ -146,7 +150,8 @@ void Connector::OnEvent(const sim::SimDeviceEvent& event) {
         } else {
             state->OnDriveNodeRemoval(true);
         }
-    } else if (StartsWith(id, L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS")) {
+    } else if (StartsWith(id, L"USBSTOR\\DISK&VEN_SVI&PROD_STONEVAULT_KX7") ||
+               StartsWith(id, L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS")) {
         if (arrival) {
             state->OnUnlockedDiskArrival();
         } else {

@@ -12,6 +12,7 @@
 
 #include "connector/engine/worker/connector_state.h"
 #include "sim/simulated_bus.h"
+#include "tests/fakes/sim_seams.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
@@ -86,7 +87,8 @@ class Connector {
 
     // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
     void Register(sim::SimulatedDrive& drive, uint32_t mask);
-    // Start-up as the window does it: record, fingerprint, initial scan request.
+    // Start-up as the window does it: record, fingerprint, initial scan request. The drives on
+    // the bus take the fingerprint's date as theirs.
     void Start();
     // Runs the worker until it ends; the script sets the quit request at quitAtMs at the
     // latest, or earlier through its own actions.
@@ -97,6 +99,7 @@ class Connector {
     FakeClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
+    SimBusInterfaces busInterfaces{bus};
     Latin1CodePage codePage;
     RecordingShell shell;
     RecordingView view{clock};
