@@ -154,6 +154,17 @@ TEST_F(DeviceTableTest, PathMustNameAKx7InterfaceOfTheClass) {
         {kGuidDevinterfaceCdrom, L"ven_svi&prod_virtual_cd_drive#usbstor#1", 0},
         {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&prod_other#1", 0},
         {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_abc&prod_kx7fips#1", 0},
+        // The product component counts only in lower case and only past the path's start;
+        // one character in is enough.
+        {kGuidDevinterfaceCdrom, L"\\\\?\\usbstor#cdrom&ven_svi&PROD_VIRTUAL_CD_DRIVE#1", 0},
+        {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&PROD_STONEVAULT_KX7#1", 0},
+        {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&PROD_KX7FIPS#1", 0},
+        {kGuidDevinterfaceCdrom, L"prod_virtual_cd_drive&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceDisk, L"prod_stonevault_kx7&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceDisk, L"prod_kx7fips&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceCdrom, L"&prod_virtual_cd_drive&ven_svi#usbstor#1", 1},
+        {kGuidDevinterfaceDisk, L"&prod_stonevault_kx7&ven_svi#usbstor#1", 1},
+        {kGuidDevinterfaceDisk, L"&prod_kx7fips&ven_svi#usbstor#1", 1},
         {kGuidDevinterfaceDisk, CdPath(L"1"), 0},
         {kGuidDevinterfaceCdrom, disk, 0},
         {kGuidDevinterfaceUsbDevice, CdPath(L"1"), 0},
