@@ -74,7 +74,44 @@ bool ChecksFit(const SimHost& host, const uint8_t* packet) {
     return Le16(packet + kSumOffset) == static_cast<uint16_t>(~sum);
 }
 
+// Within the window around the drive's date, counted in calendar days so that the turn of a
+// month or a year is one day like any other.
+bool DateInWindow(uint32_t packetDate, uint32_t driveDate) {
+    int32_t packetDay = 0;
+    int32_t driveDay = 0;
+    if (!SimDayNumber(packetDate, &packetDay) || !SimDayNumber(driveDate, &driveDay)) {
+        return false;
+    }
+    return packetDay >= driveDay - kSimDateDaysBehind && packetDay <= driveDay + kSimDateDaysAhead;
+}
+
+bool IsLeapYear(uint32_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
 }  // namespace
+
+bool SimDayNumber(uint32_t packedDate, int32_t* dayNumber) {
+    static const uint8_t kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const uint32_t year = packedDate >> 16;
+    const uint32_t month = packedDate >> 8 & 0xFF;
+    const uint32_t day = packedDate & 0xFF;
+    if (year == 0 || month < 1 || month > 12 || day < 1) {
+        return false;
+    }
+    const uint32_t monthDays = kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    if (day > monthDays) {
+        return false;
+    }
+    // Whole years before this one, then whole months of this year, then the day.
+    const uint32_t yearsBefore = year - 1;
+    uint32_t days = yearsBefore * 365 + yearsBefore / 4 - yearsBefore / 100 + yearsBefore / 400;
+    for (uint32_t m = 1; m < month; ++m) {
+        days += kMonthDays[m - 1] + (m == 2 && IsLeapYear(year) ? 1 : 0);
+    }
+    *dayNumber = static_cast<int32_t>(days + day - 1);
+    return true;
+}
 
 uint16_t CheckValueOf(const std::wstring& text) {
     uint16_t sum = 0;
@@ -85,7 +122,8 @@ uint16_t CheckValueOf(const std::wstring& text) {
     return sum;
 }
 
-uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, const uint8_t* plaintext, size_t length) {
+uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, uint32_t driveDate, const uint8_t* plaintext,
+                          size_t length) {
     if (!hostPair.enabled) {
         return kRefusedHostPairDisabled;
     }
@@ -98,8 +136,14 @@ uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, const uint8_t* plaintext,
     // Hosts are tried in the order they were registered; the first that fits decides.
     for (const SimHost& host : hostPair.hosts) {
         if (NameFits(host, plaintext) && ChecksFit(host, plaintext)) {
-            // Good up to and including the expiry day; the packed dates compare as numbers.
-            return host.expiry < Le32(plaintext + kDateOffset) ? kRefusedExpired : 0;
+            // A date the drive cannot believe counts as expired too: it is the only refusal
+            // that speaks of time. Good up to and including the expiry day; the packed dates
+            // compare as numbers.
+            const uint32_t date = Le32(plaintext + kDateOffset);
+            if (!DateInWindow(date, driveDate) || host.expiry < date) {
+                return kRefusedExpired;
+            }
+            return 0;
         }
     }
     return kRefusedUnknownHost;

@@ -52,8 +52,20 @@ constexpr uint32_t PackSimDate(uint32_t year, uint32_t month, uint32_t day) {
     return year * 65536u + month * 256u + day;
 }
 
-// 0 when the packet is accepted, otherwise the refusal code. `length` below 128 is treated as a
-// packet that fits no host.
-uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, const uint8_t* plaintext, size_t length);
+// How far the packet's date may lie from the drive's own date. The connector dates its packet
+// with the day it last took this PC's identity (at its start or at a Reconnect), so a packet may
+// be a few days old; ahead of the drive by more than a day, which time zones cannot explain,
+// only a wrong clock or a wrong byte order can put it.
+constexpr int32_t kSimDateDaysBehind = 7;
+constexpr int32_t kSimDateDaysAhead = 1;
+
+// The day number of a packed date counted from 0001-01-01, or false when the packing names no
+// day of the calendar (month 0 or above 12, day 0 or past the month's end, year 0).
+bool SimDayNumber(uint32_t packedDate, int32_t* dayNumber);
+
+// 0 when the packet is accepted, otherwise the refusal code. `driveDate` is the drive's own
+// date, packed like the packet's. `length` below 128 is treated as a packet that fits no host.
+uint8_t JudgeAgainstHosts(const SimHostPair& hostPair, uint32_t driveDate, const uint8_t* plaintext,
+                          size_t length);
 
 }  // namespace kx7::sim

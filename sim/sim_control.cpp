@@ -153,6 +153,15 @@ std::string SimControl::Execute(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
         return Add(words);
     }
+    if (verb == "date") {
+        // date YYYY-MM-DD: the date of every drive on the bus, today's unless set.
+        uint32_t packed = 0;
+        if (words.size() != 2 || !ParseDate(words[1], &packed)) {
+            return Error("usage: date YYYY-MM-DD");
+        }
+        bus_.SetDate(packed);
+        return "ok";
+    }
     if (verb == "list") {
         std::lock_guard<std::mutex> lock(mutex_);
         std::string answer = "ok";

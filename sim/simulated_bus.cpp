@@ -28,35 +28,19 @@ bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-// Keeps the drive alive by itself, so a handle that outlives an unplug, or the bus, never
-// reaches freed memory; the epoch it was opened on tells it whether its interface is still there.
-class SimulatedBus::Handle final : public ScsiPassThrough {
-  public:
-    Handle(std::shared_ptr<SimulatedDrive> drive, uint64_t epoch)
-        : drive_(std::move(drive)), epoch_(epoch) {}
-    ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
-                       uint8_t* buffer, uint32_t length, uint32_t /*timeoutSeconds*/) override {
-        return RunOn(*drive_, epoch_, cdb, cdbLength, direction, buffer, length);
-    }
-
-  private:
-    std::shared_ptr<SimulatedDrive> drive_;
-    uint64_t epoch_;
-};
+SimScsiResult SimHandle::Execute(const uint8_t* cdb, size_t cdbLength, SimDirection direction,
+                                 uint8_t* buffer, uint32_t length) {
+    return drive_->Run(epoch_, cdb, cdbLength, direction, buffer, length);
+}
 
 SimulatedBus::SimulatedBus() : hub_(std::make_shared<SimEventHub>()) {}
 
 SimulatedBus::~SimulatedBus() = default;
 
-ScsiResult SimulatedBus::RunOn(SimulatedDrive& drive, uint64_t interfaceEpoch, const uint8_t* cdb,
-                               uint8_t cdbLength, DataDirection direction, uint8_t* buffer,
-                               uint32_t length) {
-    return drive.Run(interfaceEpoch, cdb, cdbLength, direction, buffer, length);
-}
-
 SimulatedDrive& SimulatedBus::AddDrive(const SimIdentity& identity) {
     std::shared_ptr<SimulatedDrive> drive(new SimulatedDrive(identity, hub_, false));
     std::lock_guard<std::mutex> lock(hub_->mutex());
+    drive->date_ = date_;
     drives_.push_back(drive);
     return *drive;
 }
@@ -97,6 +81,14 @@ void SimulatedBus::SetListingFails(bool fails) {
     listingFails_ = fails;
 }
 
+void SimulatedBus::SetDate(uint32_t packedDate) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    date_ = packedDate;
+    for (const auto& drive : drives_) {
+        drive->date_ = packedDate;
+    }
+}
+
 bool SimulatedBus::ListPresent(const InterfaceGuid& interfaceClass,
                                std::vector<std::wstring>* paths) {
     paths->clear();
@@ -113,7 +105,7 @@ bool SimulatedBus::ListPresent(const InterfaceGuid& interfaceClass,
     return true;
 }
 
-std::unique_ptr<ScsiPassThrough> SimulatedBus::Open(const std::wstring& path) {
+std::unique_ptr<SimHandle> SimulatedBus::Open(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     for (const auto& drive : drives_) {
         for (const InterfaceGuid* interfaceClass :
@@ -121,7 +113,7 @@ std::unique_ptr<ScsiPassThrough> SimulatedBus::Open(const std::wstring& path) {
             const std::wstring present = drive->PresentPathHeld(*interfaceClass);
             if (!present.empty() && SamePathIgnoringCase(present, path)) {
                 ++openCount_;
-                return std::make_unique<Handle>(drive, drive->epochHeld());
+                return std::make_unique<SimHandle>(drive, drive->epochHeld());
             }
         }
     }

@@ -4,37 +4,40 @@
 #include <cstring>
 
 #include "connector/engine/crypto/aes256_inverse.h"
+#include "connector/engine/crypto/derive_key.h"
 #include "connector/engine/crypto/secure_zero.h"
 
 namespace kx7::sim {
 
 namespace {
 
-constexpr size_t kAnnounceComparedBytes = 10;
 constexpr uint8_t kInquiryPeripheralDisk = 0x00;
 constexpr uint8_t kInquiryPeripheralCdRom = 0x05;
 constexpr uint8_t kInquiryRemovable = 0x80;
 constexpr uint8_t kInquiryVersion = 0x05;
 constexpr uint8_t kInquiryResponseFormat = 0x02;
 
-bool SameBytes(const uint8_t* a, const uint8_t* b, size_t count) {
-    return std::memcmp(a, b, count) == 0;
-}
-
-CommandBlock ToBlock(const uint8_t* cdb, uint8_t cdbLength) {
-    CommandBlock block{};
-    std::memcpy(block.data(), cdb, std::min<size_t>(cdbLength, block.size()));
-    return block;
-}
-
-uint16_t LengthField(const uint8_t* cdb) {
-    return static_cast<uint16_t>(cdb[4] | cdb[5] << 8);
-}
+// The texts of the INQUIRY data, from which the storage stack names the interfaces.
+constexpr char kVendorText[] = "SVI";
+constexpr char kCdromProductText[] = "Virtual CD Drive";
 
 void PutPadded(uint8_t* out, size_t width, const char* text) {
     std::memset(out, ' ', width);
     const size_t n = std::min(width, std::strlen(text));
     std::memcpy(out, text, n);
+}
+
+// The product an unlocked drive reports for its disk: each product of the line has its own
+// name, and a device that is no KX7 at all shows a plain flash disk.
+const char* DiskProductText(uint16_t productId) {
+    switch (productId) {
+        case kSimProductKx7:
+            return "STONEVAULT KX7";
+        case kSimProductKx7Fips:
+            return "KX7FIPS";
+        default:
+            return "Flash Disk";
+    }
 }
 
 // The product revision as "M.mm" in decimal digits, enough for the firmware numbers a drive
@@ -47,17 +50,17 @@ std::string Revision(const SimIdentity& identity) {
     return revision;
 }
 
-std::array<uint8_t, kInquiryLength> BuildInquiryReply(const SimIdentity& identity, bool unlocked) {
-    std::array<uint8_t, kInquiryLength> reply{};
-    // Until it is unlocked the drive shows itself as a removable CD-ROM, afterwards as its disk;
-    // the texts are those the interface names are made of.
+std::array<uint8_t, kSimInquiryLength> BuildInquiryReply(const SimIdentity& identity,
+                                                         bool unlocked) {
+    std::array<uint8_t, kSimInquiryLength> reply{};
+    // Until it is unlocked the drive shows itself as a removable CD-ROM, afterwards as its disk.
     reply[0] = unlocked ? kInquiryPeripheralDisk : kInquiryPeripheralCdRom;
     reply[1] = kInquiryRemovable;
     reply[2] = kInquiryVersion;
     reply[3] = kInquiryResponseFormat;
-    reply[4] = static_cast<uint8_t>(kInquiryLength - 5);
-    PutPadded(&reply[8], 8, "SVI");
-    PutPadded(&reply[16], 16, unlocked ? "KX7FIPS" : "Virtual CD Drive");
+    reply[4] = static_cast<uint8_t>(kSimInquiryLength - 5);
+    PutPadded(&reply[8], 8, kVendorText);
+    PutPadded(&reply[16], 16, unlocked ? DiskProductText(identity.productId) : kCdromProductText);
     std::memcpy(&reply[32], Revision(identity).data(), 4);
     return reply;
 }
@@ -68,6 +71,13 @@ std::wstring Widen(const std::string& text) {
         wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     }
     return wide;
+}
+
+// An INQUIRY text as it appears in an interface name: spaces become underscores.
+std::wstring NameComponent(const char* text) {
+    std::wstring component = Widen(text);
+    std::replace(component.begin(), component.end(), L' ', L'_');
+    return component;
 }
 
 std::wstring AsciiCase(std::wstring text, bool upper) {
@@ -90,18 +100,25 @@ std::wstring Hex4(uint16_t value) {
     return text;
 }
 
+size_t KindIndex(SimCommand command) {
+    return static_cast<size_t>(command);
+}
+
 }  // namespace
 
 SimInterfaceNames InterfaceNamesFor(const SimIdentity& identity) {
     const std::wstring revision = Widen(Revision(identity));
     const std::wstring serial = AsciiCase(Widen(identity.serial), true);
+    const std::wstring vendor = NameComponent(kVendorText);
     // The mass-storage interfaces are named after the storage device below the USB node, whose
     // instance is the serial with the interface number.
-    const std::wstring cdromName = L"\\\\?\\USBSTOR#CdRom&Ven_SVI&Prod_Virtual_CD_Drive&Rev_" +
-                                   revision + L"#" + serial +
-                                   L"&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
-    const std::wstring diskName = L"\\\\?\\USBSTOR#Disk&Ven_SVI&Prod_KX7FIPS&Rev_" + revision +
-                                  L"#" + serial + L"&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    const std::wstring cdromName = L"\\\\?\\USBSTOR#CdRom&Ven_" + vendor + L"&Prod_" +
+                                   NameComponent(kCdromProductText) + L"&Rev_" + revision + L"#" +
+                                   serial + L"&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
+    const std::wstring diskName = L"\\\\?\\USBSTOR#Disk&Ven_" + vendor + L"&Prod_" +
+                                  NameComponent(DiskProductText(identity.productId)) + L"&Rev_" +
+                                  revision + L"#" + serial +
+                                  L"&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
     SimInterfaceNames names;
     names.usbNodeName = L"\\\\?\\USB#VID_" + Hex4(identity.vendorId) + L"&PID_" +
                         Hex4(identity.productId) + L"#" + serial +
@@ -113,12 +130,6 @@ SimInterfaceNames InterfaceNamesFor(const SimIdentity& identity) {
     return names;
 }
 
-ScsiResult SimulatedDrive::Port::Execute(const uint8_t* cdb, uint8_t cdbLength,
-                                         DataDirection direction, uint8_t* buffer, uint32_t length,
-                                         uint32_t /*timeoutSeconds*/) {
-    return drive_->Run(kAnyInterface, cdb, cdbLength, direction, buffer, length);
-}
-
 SimulatedDrive::SimulatedDrive() : SimulatedDrive(SimIdentity{}) {}
 
 SimulatedDrive::SimulatedDrive(const SimIdentity& identity)
@@ -127,13 +138,12 @@ SimulatedDrive::SimulatedDrive(const SimIdentity& identity)
 SimulatedDrive::SimulatedDrive(const SimIdentity& identity, std::shared_ptr<SimEventHub> hub,
                                bool plugged)
     : hub_(std::move(hub)),
-      port_(this),
       identity_(identity),
       plugged_(plugged),
       names_(InterfaceNamesFor(identity)) {
     // A drive fresh out of the box is ready to be authenticated.
-    deviceStatus_[0] = kReadyForAuthMask;
-    deviceSetup_[0] = kReadyForAuthMask;
+    deviceStatus_[0] = kSimReadyBit;
+    deviceSetup_[0] = kSimReadyBit;
 }
 
 SimIdentity SimulatedDrive::identity() const {
@@ -146,24 +156,34 @@ void SimulatedDrive::SetIdentity(const SimIdentity& identity) {
     identity_ = identity;
 }
 
-std::array<uint8_t, kDeviceStatusLength> SimulatedDrive::deviceStatus() const {
+std::array<uint8_t, kSimDeviceStatusLength> SimulatedDrive::deviceStatus() const {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     return deviceStatus_;
 }
 
-void SimulatedDrive::SetDeviceStatus(const std::array<uint8_t, kDeviceStatusLength>& status) {
+void SimulatedDrive::SetDeviceStatus(const std::array<uint8_t, kSimDeviceStatusLength>& status) {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     deviceStatus_ = status;
 }
 
-std::array<uint8_t, kDeviceSetupLength> SimulatedDrive::deviceSetup() const {
+std::array<uint8_t, kSimDeviceSetupLength> SimulatedDrive::deviceSetup() const {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     return deviceSetup_;
 }
 
-void SimulatedDrive::SetDeviceSetup(const std::array<uint8_t, kDeviceSetupLength>& setup) {
+void SimulatedDrive::SetDeviceSetup(const std::array<uint8_t, kSimDeviceSetupLength>& setup) {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     deviceSetup_ = setup;
+}
+
+uint32_t SimulatedDrive::date() const {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    return date_;
+}
+
+void SimulatedDrive::SetDate(uint32_t packedDate) {
+    std::lock_guard<std::mutex> lock(hub_->mutex());
+    date_ = packedDate;
 }
 
 void SimulatedDrive::SetHostPairEnabled(bool enabled) {
@@ -226,7 +246,7 @@ SimInterfaceNames SimulatedDrive::interfaceNames() const {
     return names_;
 }
 
-std::array<uint8_t, kTimingStagingSize> SimulatedDrive::lastTiming() const {
+std::array<uint8_t, kSimTimingLength> SimulatedDrive::lastTiming() const {
     std::lock_guard<std::mutex> lock(hub_->mutex());
     return lastTiming_;
 }
@@ -326,24 +346,24 @@ std::wstring SimulatedDrive::PresentPathHeld(const InterfaceGuid& interfaceClass
     return std::wstring();
 }
 
-ScsiResult SimulatedDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
-                                   uint8_t* buffer, uint32_t length) {
+SimScsiResult SimulatedDrive::Execute(const uint8_t* cdb, size_t cdbLength, SimDirection direction,
+                                      uint8_t* buffer, uint32_t length) {
     return Run(kAnyInterface, cdb, cdbLength, direction, buffer, length);
 }
 
-ScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, uint8_t cdbLength,
-                               DataDirection direction, uint8_t* buffer, uint32_t length) {
-    const SimCommand command = cdb == nullptr ? SimCommand::kUnknown : Classify(cdb, cdbLength);
+SimScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, size_t cdbLength,
+                                  SimDirection direction, uint8_t* buffer, uint32_t length) {
+    const SimCommandBlock block = DecodeCommandBlock(cdb, cdbLength);
     SimCommandHook hook;
     {
         std::lock_guard<std::mutex> lock(hub_->mutex());
         hook = hook_;
     }
     if (hook) {
-        hook(command);
+        hook(block.command);
     }
 
-    ScsiResult result;
+    SimScsiResult result;
     {
         std::lock_guard<std::mutex> lock(hub_->mutex());
         // A handle on an interface that has gone, a drive without power, a stalled drive and a
@@ -359,19 +379,19 @@ ScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, uint
         }
         result.completed = true;
         ++totalCalls_;
-        ++counts_[static_cast<size_t>(command)];
+        ++counts_[KindIndex(block.command)];
 
         uint32_t transferred = 0;
         bool good = false;
-        if (!checkCondition_[static_cast<size_t>(command)] && command != SimCommand::kUnknown &&
+        if (!checkCondition_[KindIndex(block.command)] && block.command != SimCommand::kUnknown &&
             (length == 0 || buffer != nullptr)) {
-            good = Dispatch(command, cdb, direction, buffer, length, &transferred);
+            good = Dispatch(block, cdb, direction, buffer, length, &transferred);
         }
         // An announce covers only the command right after it, whatever that turns out to be.
-        if (command != SimCommand::kAnnounce || !good) {
+        if (block.command != SimCommand::kAnnounce || !good) {
             announcePending_ = false;
         }
-        result.scsiStatus = good ? kScsiStatusGood : kScsiStatusCheckCondition;
+        result.scsiStatus = good ? kSimStatusGood : kSimStatusCheckCondition;
         result.dataTransferLength = good ? transferred : 0;
     }
     // An accepted packet has queued the unlock's events; they go out now that the lock is free.
@@ -379,76 +399,31 @@ ScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, uint
     return result;
 }
 
-SimCommand SimulatedDrive::Classify(const uint8_t* cdb, uint8_t cdbLength) {
-    if (cdbLength == kInquiryCdbLength) {
-        const CommandBlock inquiry = BuildInquiryBlock();
-        return SameBytes(cdb, inquiry.data(), kInquiryCdbLength) ? SimCommand::kInquiry
-                                                                 : SimCommand::kUnknown;
-    }
-    if (cdbLength == kAnnounceCdbLength) {
-        // Every byte but the checksum is fixed; the checksum is judged when the write arrives.
-        const CommandBlock shape = BuildAnnounceBlock(BuildVendorWriteBlock(0, 0));
-        const bool fits = SameBytes(cdb, shape.data(), 4) &&
-                          SameBytes(cdb + 6, shape.data() + 6, kAnnounceCdbLength - 6);
-        return fits ? SimCommand::kAnnounce : SimCommand::kUnknown;
-    }
-    if (cdbLength != kVendorCdbLength) {
-        return SimCommand::kUnknown;
-    }
-    const uint8_t subcommand = cdb[3];
-    const uint16_t lengthField = LengthField(cdb);
-    const CommandBlock read = BuildVendorReadBlock(subcommand, lengthField);
-    if (SameBytes(cdb, read.data(), kVendorCdbLength)) {
-        switch (subcommand) {
-            case kSubReadIdentity:
-                return SimCommand::kReadIdentity;
-            case kSubReadCommandStatus:
-                return SimCommand::kReadCommandStatus;
-            case kSubReadDeviceSetup:
-                return SimCommand::kReadDeviceSetup;
-            case kSubReadDeviceStatus:
-                return SimCommand::kReadDeviceStatus;
-            default:
-                return SimCommand::kUnknown;
-        }
-    }
-    const CommandBlock write = BuildVendorWriteBlock(subcommand, lengthField);
-    if (SameBytes(cdb, write.data(), kVendorCdbLength)) {
-        switch (subcommand) {
-            case kSubWriteTiming:
-                return SimCommand::kWriteTiming;
-            case kSubWriteAuthPacket:
-                return SimCommand::kWriteAuthPacket;
-            default:
-                return SimCommand::kUnknown;
-        }
-    }
-    return SimCommand::kUnknown;
-}
-
-bool SimulatedDrive::Dispatch(SimCommand command, const uint8_t* cdb, DataDirection direction,
-                              uint8_t* buffer, uint32_t length, uint32_t* transferred) {
-    switch (command) {
+bool SimulatedDrive::Dispatch(const SimCommandBlock& block, const uint8_t* cdb,
+                              SimDirection direction, uint8_t* buffer, uint32_t length,
+                              uint32_t* transferred) {
+    switch (block.command) {
         case SimCommand::kInquiry: {
-            if (direction != DataDirection::kIn || length != cdb[4]) {
+            // The standard 36 bytes, asked for in the block and in the transfer alike.
+            if (direction != SimDirection::kIn || block.length != kSimInquiryLength ||
+                length != kSimInquiryLength) {
                 return false;
             }
             const auto reply = BuildInquiryReply(identity_, unlocked_);
-            const uint32_t count =
-                std::min({length, inquiryReplyLength_, static_cast<uint32_t>(reply.size())});
+            const uint32_t count = std::min(length, inquiryReplyLength_);
             std::memcpy(buffer, reply.data(), count);
             *transferred = count;
             return true;
         }
         case SimCommand::kAnnounce:
-            if (direction != DataDirection::kOut || length != 0) {
+            if (direction != SimDirection::kOut || length != 0) {
                 return false;
             }
-            pendingAnnounce_ = ToBlock(cdb, kAnnounceCdbLength);
+            announcedChecksum_ = block.checksum;
             announcePending_ = true;
             return true;
         case SimCommand::kReadIdentity: {
-            std::array<uint8_t, kIdentityLength> reply{};
+            std::array<uint8_t, kSimIdentityLength> reply{};
             reply[0] = identity_.firmwareMajor;
             reply[1] = identity_.firmwareMinor;
             reply[2] = static_cast<uint8_t>(identity_.vendorId >> 8);
@@ -456,32 +431,34 @@ bool SimulatedDrive::Dispatch(SimCommand command, const uint8_t* cdb, DataDirect
             reply[4] = static_cast<uint8_t>(identity_.productId >> 8);
             reply[5] = static_cast<uint8_t>(identity_.productId & 0xFF);
             std::memcpy(&reply[6], identity_.identifier.data(), identity_.identifier.size());
-            *transferred = kIdentityLength;
-            return AnswerRead(cdb, direction, buffer, length, reply.data(), kIdentityLength);
+            *transferred = kSimIdentityLength;
+            return AnswerRead(block, direction, buffer, length, reply.data(), kSimIdentityLength);
         }
         case SimCommand::kReadCommandStatus: {
-            const std::array<uint8_t, kCommandStatusLength> reply{errorCode_, errorCommand_, 0, 0};
-            *transferred = kCommandStatusLength;
-            return AnswerRead(cdb, direction, buffer, length, reply.data(), kCommandStatusLength);
+            const std::array<uint8_t, kSimCommandStatusLength> reply{errorCode_, errorCommand_, 0,
+                                                                     0};
+            *transferred = kSimCommandStatusLength;
+            return AnswerRead(block, direction, buffer, length, reply.data(),
+                              kSimCommandStatusLength);
         }
         case SimCommand::kReadDeviceSetup:
-            *transferred = kDeviceSetupLength;
-            return AnswerRead(cdb, direction, buffer, length, deviceSetup_.data(),
-                              kDeviceSetupLength);
+            *transferred = kSimDeviceSetupLength;
+            return AnswerRead(block, direction, buffer, length, deviceSetup_.data(),
+                              kSimDeviceSetupLength);
         case SimCommand::kReadDeviceStatus:
-            *transferred = kDeviceStatusLength;
-            return AnswerRead(cdb, direction, buffer, length, deviceStatus_.data(),
-                              kDeviceStatusLength);
+            *transferred = kSimDeviceStatusLength;
+            return AnswerRead(block, direction, buffer, length, deviceStatus_.data(),
+                              kSimDeviceStatusLength);
         case SimCommand::kWriteTiming:
-            if (!AcceptWrite(cdb, direction, buffer, length, kTimingStagingSize)) {
+            if (!AcceptWrite(block, cdb, direction, buffer, length, kSimTimingLength)) {
                 return false;
             }
-            std::memcpy(lastTiming_.data(), buffer, kTimingStagingSize);
+            std::memcpy(lastTiming_.data(), buffer, kSimTimingLength);
             timingReceived_ = true;
             *transferred = length;
             return true;
         case SimCommand::kWriteAuthPacket:
-            if (!AcceptWrite(cdb, direction, buffer, length, kAuthPacketLength)) {
+            if (!AcceptWrite(block, cdb, direction, buffer, length, kSimAuthPacketLength)) {
                 return false;
             }
             *transferred = length;
@@ -492,41 +469,39 @@ bool SimulatedDrive::Dispatch(SimCommand command, const uint8_t* cdb, DataDirect
     return false;
 }
 
-bool SimulatedDrive::AnswerRead(const uint8_t* cdb, DataDirection direction, uint8_t* buffer,
-                                uint32_t length, const uint8_t* reply, uint16_t replyLength) {
+bool SimulatedDrive::AnswerRead(const SimCommandBlock& block, SimDirection direction,
+                                uint8_t* buffer, uint32_t length, const uint8_t* reply,
+                                uint16_t replyLength) {
     // The block, the transfer and the reply must all agree on the size.
-    if (direction != DataDirection::kIn || LengthField(cdb) != replyLength ||
-        length != replyLength) {
+    if (direction != SimDirection::kIn || block.length != replyLength || length != replyLength) {
         return false;
     }
     std::memcpy(buffer, reply, replyLength);
     return true;
 }
 
-bool SimulatedDrive::AcceptWrite(const uint8_t* cdb, DataDirection direction, const uint8_t* buffer,
-                                 uint32_t length, uint16_t expectedLength) {
-    if (!announcePending_) {
+bool SimulatedDrive::AcceptWrite(const SimCommandBlock& block, const uint8_t* cdb,
+                                 SimDirection direction, const uint8_t* buffer, uint32_t length,
+                                 uint16_t expectedLength) const {
+    // The write must come right after an announce whose checksum covers this very block.
+    if (!announcePending_ || !AnnounceBalances(announcedChecksum_, cdb)) {
         return false;
     }
-    const CommandBlock expected = BuildAnnounceBlock(ToBlock(cdb, kVendorCdbLength));
-    if (!SameBytes(pendingAnnounce_.data(), expected.data(), kAnnounceComparedBytes)) {
-        return false;
-    }
-    return direction == DataDirection::kOut && buffer != nullptr &&
-           LengthField(cdb) == expectedLength && length == expectedLength;
+    return direction == SimDirection::kOut && buffer != nullptr && block.length == expectedLength &&
+           length == expectedLength;
 }
 
 bool SimulatedDrive::TakeAuthPacket(const uint8_t* buffer) {
     uint8_t key[kAes256KeySize];
-    DeriveDriveKey(identity_.identifier.data(), kDriveIdentifierLength, key);
-    lastAuthPlaintext_.assign(kAuthPacketLength, 0);
-    Aes256DecryptEcb(key, buffer, lastAuthPlaintext_.data(), kAuthPacketLength);
+    DeriveDriveKey(identity_.identifier.data(), kSimIdentifierLength, key);
+    lastAuthPlaintext_.assign(kSimAuthPacketLength, 0);
+    Aes256DecryptEcb(lastAuthPlaintext_.data(), buffer, key, kSimAuthPacketLength);
     SecureZero(key, sizeof(key));
 
-    const uint8_t code =
-        judge_ ? judge_(lastAuthPlaintext_.data(), lastAuthPlaintext_.size())
-               : JudgeAgainstHosts(hostPair_, lastAuthPlaintext_.data(), lastAuthPlaintext_.size());
-    RecordError(code, kSubWriteAuthPacket);
+    const uint8_t code = judge_ ? judge_(lastAuthPlaintext_.data(), lastAuthPlaintext_.size())
+                                : JudgeAgainstHosts(hostPair_, date_, lastAuthPlaintext_.data(),
+                                                    lastAuthPlaintext_.size());
+    RecordError(code, kSimSubAuthPacket);
     if (code != 0) {
         return false;
     }

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "connector/device/scsi_pass_through.h"
-#include "connector/device/vendor_commands.h"
-#include "connector/engine/crypto/derive_key.h"
+#include "connector/platform/interface_class.h"
+#include "sim/command_block.h"
 #include "sim/host_acceptance.h"
 #include "sim/sim_events.h"
 
@@ -20,29 +19,19 @@ namespace kx7::sim {
 
 class SimulatedBus;
 
-constexpr uint8_t kScsiStatusCheckCondition = 0x02;
-// The host stages 128 bytes of packet; the drive takes exactly that much.
-constexpr uint16_t kAuthPacketLength = 128;
-
-// What a command block turned out to be, for fault injection and for counting traffic.
-enum class SimCommand : uint8_t {
-    kInquiry,
-    kAnnounce,
-    kReadIdentity,
-    kReadCommandStatus,
-    kReadDeviceSetup,
-    kReadDeviceStatus,
-    kWriteTiming,
-    kWriteAuthPacket,
-    kUnknown,
-};
+constexpr size_t kSimIdentifierLength = 16;
+// The two products of the KX7 line. Unlocked, each presents its disk under its own product
+// name: 0x1180 as "STONEVAULT_KX7", 0x1181 as "KX7FIPS".
+constexpr uint16_t kSimVendorId = 0x6B2F;
+constexpr uint16_t kSimProductKx7 = 0x1180;
+constexpr uint16_t kSimProductKx7Fips = 0x1181;
 
 struct SimIdentity {
     uint8_t firmwareMajor = 2;
     uint8_t firmwareMinor = 0;
-    uint16_t vendorId = 0x6B2F;
-    uint16_t productId = 0x1180;
-    std::array<uint8_t, kDriveIdentifierLength> identifier{};
+    uint16_t vendorId = kSimVendorId;
+    uint16_t productId = kSimProductKx7;
+    std::array<uint8_t, kSimIdentifierLength> identifier{};
     // The USB serial number: letters and digits only (no "#" or "&"), since it becomes part of
     // every interface name of the drive.
     std::string serial = "0123456789AB";
@@ -79,25 +68,27 @@ class SimulatedDrive {
     SimulatedDrive& operator=(const SimulatedDrive&) = delete;
 
     // A direct line to the drive: reaches it whenever it is plugged in, whichever interface it
-    // shows. Lives as long as the drive.
-    ScsiPassThrough& PassThrough() { return port_; }
-
-    ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
-                       uint8_t* buffer, uint32_t length);
+    // shows. `buffer` may be null when `length` is 0.
+    SimScsiResult Execute(const uint8_t* cdb, size_t cdbLength, SimDirection direction,
+                          uint8_t* buffer, uint32_t length);
 
     // --- Configuration -------------------------------------------------------------------
     // Names already announced keep the identity the drive had when it was plugged in.
     SimIdentity identity() const;
     void SetIdentity(const SimIdentity& identity);
-    std::array<uint8_t, kDeviceStatusLength> deviceStatus() const;
-    void SetDeviceStatus(const std::array<uint8_t, kDeviceStatusLength>& status);
-    std::array<uint8_t, kDeviceSetupLength> deviceSetup() const;
-    void SetDeviceSetup(const std::array<uint8_t, kDeviceSetupLength>& setup);
+    std::array<uint8_t, kSimDeviceStatusLength> deviceStatus() const;
+    void SetDeviceStatus(const std::array<uint8_t, kSimDeviceStatusLength>& status);
+    std::array<uint8_t, kSimDeviceSetupLength> deviceSetup() const;
+    void SetDeviceSetup(const std::array<uint8_t, kSimDeviceSetupLength>& setup);
+    // The drive's own date, packed like the packet's (PackSimDate). A new drive's date is 0,
+    // which is no day at all, so it refuses every packet until it is given one.
+    uint32_t date() const;
+    void SetDate(uint32_t packedDate);
 
     void SetHostPairEnabled(bool enabled);
     void AddHost(const SimHost& host);
     void ClearHosts();
-    // Overrides the registered hosts; an empty judge restores them.
+    // Overrides the registered hosts and the date; an empty judge restores them.
     void SetAuthPacketJudge(AuthPacketJudge judge);
     void SetCommandHook(SimCommandHook hook);
     void SetEventListener(SimEventListener listener) { hub_->SetListener(std::move(listener)); }
@@ -116,7 +107,7 @@ class SimulatedDrive {
     bool plugged() const;
     bool unlocked() const;
     SimInterfaceNames interfaceNames() const;
-    std::array<uint8_t, kTimingStagingSize> lastTiming() const;
+    std::array<uint8_t, kSimTimingLength> lastTiming() const;
     bool timingReceived() const;
     // The most recent packet as the drive decrypted it; empty until one arrives.
     std::vector<uint8_t> lastAuthPlaintext() const;
@@ -128,16 +119,7 @@ class SimulatedDrive {
 
   private:
     friend class SimulatedBus;
-
-    class Port final : public ScsiPassThrough {
-      public:
-        explicit Port(SimulatedDrive* drive) : drive_(drive) {}
-        ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
-                           uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds) override;
-
-      private:
-        SimulatedDrive* drive_;
-    };
+    friend class SimHandle;
 
     static constexpr size_t kCommandKinds = static_cast<size_t>(SimCommand::kUnknown) + 1;
     // Stands for "any interface" where a call does not come through an opened interface.
@@ -154,27 +136,26 @@ class SimulatedDrive {
     // The path of the interface the drive shows for the class right now, or empty.
     std::wstring PresentPathHeld(const InterfaceGuid& interfaceClass) const;
 
-    ScsiResult Run(uint64_t interfaceEpoch, const uint8_t* cdb, uint8_t cdbLength,
-                   DataDirection direction, uint8_t* buffer, uint32_t length);
-    static SimCommand Classify(const uint8_t* cdb, uint8_t cdbLength);
-    bool Dispatch(SimCommand command, const uint8_t* cdb, DataDirection direction, uint8_t* buffer,
-                  uint32_t length, uint32_t* transferred);
-    bool AnswerRead(const uint8_t* cdb, DataDirection direction, uint8_t* buffer, uint32_t length,
-                    const uint8_t* reply, uint16_t replyLength);
-    bool AcceptWrite(const uint8_t* cdb, DataDirection direction, const uint8_t* buffer,
-                     uint32_t length, uint16_t expectedLength);
+    SimScsiResult Run(uint64_t interfaceEpoch, const uint8_t* cdb, size_t cdbLength,
+                      SimDirection direction, uint8_t* buffer, uint32_t length);
+    bool Dispatch(const SimCommandBlock& block, const uint8_t* cdb, SimDirection direction,
+                  uint8_t* buffer, uint32_t length, uint32_t* transferred);
+    bool AnswerRead(const SimCommandBlock& block, SimDirection direction, uint8_t* buffer,
+                    uint32_t length, const uint8_t* reply, uint16_t replyLength);
+    bool AcceptWrite(const SimCommandBlock& block, const uint8_t* cdb, SimDirection direction,
+                     const uint8_t* buffer, uint32_t length, uint16_t expectedLength) const;
     bool TakeAuthPacket(const uint8_t* buffer);
     void RecordError(uint8_t code, uint8_t subcommand);
     void QueueEvent(SimEventKind kind, const InterfaceGuid& interfaceClass,
                     const std::wstring& name);
 
     std::shared_ptr<SimEventHub> hub_;
-    Port port_;
 
     // Everything below is guarded by hub_->mutex().
     SimIdentity identity_;
-    std::array<uint8_t, kDeviceStatusLength> deviceStatus_{};
-    std::array<uint8_t, kDeviceSetupLength> deviceSetup_{};
+    std::array<uint8_t, kSimDeviceStatusLength> deviceStatus_{};
+    std::array<uint8_t, kSimDeviceSetupLength> deviceSetup_{};
+    uint32_t date_ = 0;
     SimHostPair hostPair_;
     AuthPacketJudge judge_;
     SimCommandHook hook_;
@@ -187,13 +168,14 @@ class SimulatedDrive {
     uint32_t failingCalls_ = 0;
     bool stalled_ = false;
     std::array<bool, kCommandKinds> checkCondition_{};
-    uint32_t inquiryReplyLength_ = kInquiryLength;
+    uint32_t inquiryReplyLength_ = kSimInquiryLength;
 
-    // The announce waiting for its write; consumed by whatever command comes next.
+    // The checksum of the announce waiting for its write; whatever command comes next uses it
+    // up.
     bool announcePending_ = false;
-    CommandBlock pendingAnnounce_{};
+    uint16_t announcedChecksum_ = 0;
 
-    std::array<uint8_t, kTimingStagingSize> lastTiming_{};
+    std::array<uint8_t, kSimTimingLength> lastTiming_{};
     bool timingReceived_ = false;
     std::vector<uint8_t> lastAuthPlaintext_;
     uint8_t errorCode_ = 0;

@@ -26,6 +26,7 @@
 #include "sim/sim_device_info.h"
 #include "sim/simulated_bus.h"
 #include "sim/win32/sim_pipe_win.h"
+#include "tests/fakes/sim_seams.h"
 
 namespace kx7 {
 namespace {
@@ -39,9 +40,14 @@ struct Notification {
 // way to the window, with a record of those delivered.
 class SimulatedSystem {
   public:
-    SimulatedSystem() : control_(bus_) {}
+    SimulatedSystem() : control_(bus_), interfaces_(bus_) {
+        // The drives keep the date of the machine they are plugged into.
+        SYSTEMTIME today;
+        GetLocalTime(&today);
+        bus_.SetDate(sim::PackSimDate(today.wYear, today.wMonth, today.wDay));
+    }
 
-    sim::SimulatedBus& bus() { return bus_; }
+    DeviceInterfaces& interfaces() { return interfaces_; }
     sim::SimControl& control() { return control_; }
 
     void Start(HWND window) {
@@ -172,6 +178,7 @@ class SimulatedSystem {
 
     sim::SimulatedBus bus_;
     sim::SimControl control_;
+    test::SimBusInterfaces interfaces_;
     HWND window_ = nullptr;
     ULONGLONG started_ = 0;
     std::mutex mutex_;
@@ -189,7 +196,7 @@ SimulatedSystem& System() {
 }  // namespace
 
 DeviceInterfaces& ConnectorDeviceInterfaces() {
-    return System().bus();
+    return System().interfaces();
 }
 
 std::unique_ptr<DeviceInfoSource> MakeDeviceInfoSource(SP_CLASSIMAGELIST_DATA* imageList) {

@@ -87,12 +87,12 @@ void EncryptWithSchedule(const KeySchedule& schedule, const uint8_t* in, uint8_t
 
 }  // namespace
 
-void Aes256EncryptBlock(const uint8_t key[kAes256KeySize], const uint8_t in[kAesBlockSize],
-                        uint8_t out[kAesBlockSize]) {
-    Aes256EncryptEcb(key, in, out, kAesBlockSize);
+void Aes256EncryptBlock(uint8_t out[kAesBlockSize], const uint8_t in[kAesBlockSize],
+                        const uint8_t key[kAes256KeySize]) {
+    Aes256EncryptEcb(out, in, key, kAesBlockSize);
 }
 
-void Aes256EncryptEcb(const uint8_t key[kAes256KeySize], const uint8_t* in, uint8_t* out,
+void Aes256EncryptEcb(uint8_t* out, const uint8_t* in, const uint8_t key[kAes256KeySize],
                       size_t length) {
     aes_internal::RunEcb(key, in, out, length, EncryptWithSchedule);
 }

@@ -60,12 +60,12 @@ void DecryptWithSchedule(const KeySchedule& schedule, const uint8_t* in, uint8_t
 
 }  // namespace
 
-void Aes256DecryptBlock(const uint8_t key[kAes256KeySize], const uint8_t in[kAesBlockSize],
-                        uint8_t out[kAesBlockSize]) {
-    Aes256DecryptEcb(key, in, out, kAesBlockSize);
+void Aes256DecryptBlock(uint8_t out[kAesBlockSize], const uint8_t in[kAesBlockSize],
+                        const uint8_t key[kAes256KeySize]) {
+    Aes256DecryptEcb(out, in, key, kAesBlockSize);
 }
 
-void Aes256DecryptEcb(const uint8_t key[kAes256KeySize], const uint8_t* in, uint8_t* out,
+void Aes256DecryptEcb(uint8_t* out, const uint8_t* in, const uint8_t key[kAes256KeySize],
                       size_t length) {
     aes_internal::RunEcb(key, in, out, length, DecryptWithSchedule);
 }

@@ -10,13 +10,13 @@
 namespace kx7 {
 
 // Decrypts one 16-byte block. `in` and `out` may be the same buffer.
-void Aes256DecryptBlock(const uint8_t key[kAes256KeySize], const uint8_t in[kAesBlockSize],
-                        uint8_t out[kAesBlockSize]);
+void Aes256DecryptBlock(uint8_t out[kAesBlockSize], const uint8_t in[kAesBlockSize],
+                        const uint8_t key[kAes256KeySize]);
 
 // The inverse of Aes256EncryptEcb, with the same rules: the key is expanded once, only whole
 // blocks are processed (the trailing length % 16 bytes of `out` are left untouched), and
 // `in == out` works.
-void Aes256DecryptEcb(const uint8_t key[kAes256KeySize], const uint8_t* in, uint8_t* out,
+void Aes256DecryptEcb(uint8_t* out, const uint8_t* in, const uint8_t key[kAes256KeySize],
                       size_t length);
 
 }  // namespace kx7

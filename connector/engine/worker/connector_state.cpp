@@ -239,7 +239,7 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
     std::copy(packet.begin(), packet.end(), plaintext_.begin());
     uint8_t key[kAes256KeySize];
     DeriveDriveKey(table.driveId[slot], kDriveIdentifierLength, key);
-    Aes256EncryptEcb(key, plaintext_.data(), ciphertext_.data(), plaintext_.size());
+    Aes256EncryptEcb(ciphertext_.data(), plaintext_.data(), key, plaintext_.size());
     SecureZero(key, sizeof(key));
     SecureZero(packet.data(), packet.size());
     SecureZero(plaintext_.data(), plaintext_.size());

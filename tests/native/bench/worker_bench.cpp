@@ -52,6 +52,9 @@ void BM_AcceptedPass(benchmark::State& run) {
     test::FakeRegistry registry;
     test::StoreRecord(registry, fp, false);
     sim::SimulatedBus bus;
+    bus.SetDate(
+        sim::PackSimDate(fp.m_stCollected.wYear, fp.m_stCollected.wMonth, fp.m_stCollected.wDay));
+    test::SimBusInterfaces interfaces(bus);
     const sim::SimIdentity identity = test::DriveIdentity('1');
     sim::SimulatedDrive& drive = bus.AddDrive(identity);
     drive.AddHost(test::HostFor(fp, 0x1F, sim::PackSimDate(2030, 1, 1)));
@@ -64,7 +67,8 @@ void BM_AcceptedPass(benchmark::State& run) {
     NoView view;
     NoShell shell;
     ConnectorSettings settings;
-    ConnectorState state(settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+    ConnectorState state(settings, view,
+                         ConnectorServices{clock, registry, interfaces, codePage, shell});
     state.LoadRecordAtStartup();
     state.ReplaceFingerprint(fp);
 

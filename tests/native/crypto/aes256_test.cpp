@@ -47,20 +47,20 @@ void RunKnownAnswerFile(const std::string& file, size_t expected_per_section) {
         const std::string where = file + " " + record.section + " " + record.fields.at("COUNT");
         std::vector<uint8_t> result(plaintext.size());
         if (record.section == "ENCRYPT") {
-            Aes256EncryptEcb(key.data(), plaintext.data(), result.data(), plaintext.size());
+            Aes256EncryptEcb(result.data(), plaintext.data(), key.data(), plaintext.size());
             EXPECT_EQ(Hex(result), Hex(ciphertext)) << where;
             if (plaintext.size() == kAesBlockSize) {
                 std::vector<uint8_t> block(kAesBlockSize);
-                Aes256EncryptBlock(key.data(), plaintext.data(), block.data());
+                Aes256EncryptBlock(block.data(), plaintext.data(), key.data());
                 EXPECT_EQ(Hex(block), Hex(ciphertext)) << where;
             }
             ++encrypted;
         } else if (record.section == "DECRYPT") {
-            Aes256DecryptEcb(key.data(), ciphertext.data(), result.data(), ciphertext.size());
+            Aes256DecryptEcb(result.data(), ciphertext.data(), key.data(), ciphertext.size());
             EXPECT_EQ(Hex(result), Hex(plaintext)) << where;
             if (ciphertext.size() == kAesBlockSize) {
                 std::vector<uint8_t> block(kAesBlockSize);
-                Aes256DecryptBlock(key.data(), ciphertext.data(), block.data());
+                Aes256DecryptBlock(block.data(), ciphertext.data(), key.data());
                 EXPECT_EQ(Hex(block), Hex(plaintext)) << where;
             }
             ++decrypted;
@@ -95,9 +95,9 @@ const std::vector<uint8_t> kExampleCiphertext = Hex("8ea2b7ca516745bfeafc49904b4
 
 TEST(Aes256, StandardExampleEncryptsAndDecrypts) {
     std::vector<uint8_t> block(kAesBlockSize);
-    Aes256EncryptBlock(kExampleKey.data(), kExamplePlaintext.data(), block.data());
+    Aes256EncryptBlock(block.data(), kExamplePlaintext.data(), kExampleKey.data());
     EXPECT_EQ(Hex(block), Hex(kExampleCiphertext));
-    Aes256DecryptBlock(kExampleKey.data(), kExampleCiphertext.data(), block.data());
+    Aes256DecryptBlock(block.data(), kExampleCiphertext.data(), kExampleKey.data());
     EXPECT_EQ(Hex(block), Hex(kExamplePlaintext));
 }
 
@@ -113,66 +113,66 @@ std::vector<uint8_t> PatternedMessage(size_t length) {
 TEST(Aes256, EcbEqualsOneBlockCallPerBlock) {
     const std::vector<uint8_t> plaintext = PatternedMessage(128);
     std::vector<uint8_t> whole(plaintext.size());
-    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), whole.data(), plaintext.size());
+    Aes256EncryptEcb(whole.data(), plaintext.data(), kExampleKey.data(), plaintext.size());
 
     std::vector<uint8_t> blockwise(plaintext.size());
     for (size_t offset = 0; offset < plaintext.size(); offset += kAesBlockSize) {
-        Aes256EncryptBlock(kExampleKey.data(), plaintext.data() + offset,
-                           blockwise.data() + offset);
+        Aes256EncryptBlock(blockwise.data() + offset, plaintext.data() + offset,
+                           kExampleKey.data());
     }
     EXPECT_EQ(Hex(whole), Hex(blockwise));
 
     std::vector<uint8_t> decrypted(whole.size());
-    Aes256DecryptEcb(kExampleKey.data(), whole.data(), decrypted.data(), whole.size());
+    Aes256DecryptEcb(decrypted.data(), whole.data(), kExampleKey.data(), whole.size());
     EXPECT_EQ(Hex(decrypted), Hex(plaintext));
 }
 
 TEST(Aes256, WorksInPlace) {
     std::vector<uint8_t> block = kExamplePlaintext;
-    Aes256EncryptBlock(kExampleKey.data(), block.data(), block.data());
+    Aes256EncryptBlock(block.data(), block.data(), kExampleKey.data());
     EXPECT_EQ(Hex(block), Hex(kExampleCiphertext));
-    Aes256DecryptBlock(kExampleKey.data(), block.data(), block.data());
+    Aes256DecryptBlock(block.data(), block.data(), kExampleKey.data());
     EXPECT_EQ(Hex(block), Hex(kExamplePlaintext));
 
     const std::vector<uint8_t> plaintext = PatternedMessage(96);
     std::vector<uint8_t> expected(plaintext.size());
-    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), expected.data(), plaintext.size());
+    Aes256EncryptEcb(expected.data(), plaintext.data(), kExampleKey.data(), plaintext.size());
     std::vector<uint8_t> buffer = plaintext;
-    Aes256EncryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    Aes256EncryptEcb(buffer.data(), buffer.data(), kExampleKey.data(), buffer.size());
     EXPECT_EQ(Hex(buffer), Hex(expected));
-    Aes256DecryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    Aes256DecryptEcb(buffer.data(), buffer.data(), kExampleKey.data(), buffer.size());
     EXPECT_EQ(Hex(buffer), Hex(plaintext));
 }
 
 TEST(Aes256, PartialTrailingBlockIsLeftUntouched) {
     const std::vector<uint8_t> plaintext = PatternedMessage(40);
     std::vector<uint8_t> expected(32);
-    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), expected.data(), 32);
+    Aes256EncryptEcb(expected.data(), plaintext.data(), kExampleKey.data(), 32);
 
     std::vector<uint8_t> out(plaintext.size(), 0xa5);
-    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    Aes256EncryptEcb(out.data(), plaintext.data(), kExampleKey.data(), out.size());
     EXPECT_EQ(Hex(std::vector<uint8_t>(out.begin(), out.begin() + 32)), Hex(expected));
     EXPECT_EQ(Hex(std::vector<uint8_t>(out.begin() + 32, out.end())),
               Hex(std::vector<uint8_t>(8, 0xa5)));
 
     std::vector<uint8_t> buffer = plaintext;
-    Aes256EncryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    Aes256EncryptEcb(buffer.data(), buffer.data(), kExampleKey.data(), buffer.size());
     EXPECT_EQ(Hex(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 32)), Hex(expected));
     EXPECT_EQ(Hex(std::vector<uint8_t>(buffer.begin() + 32, buffer.end())),
               Hex(std::vector<uint8_t>(plaintext.begin() + 32, plaintext.end())));
 
-    Aes256DecryptEcb(kExampleKey.data(), buffer.data(), buffer.data(), buffer.size());
+    Aes256DecryptEcb(buffer.data(), buffer.data(), kExampleKey.data(), buffer.size());
     EXPECT_EQ(Hex(buffer), Hex(plaintext));
 }
 
 TEST(Aes256, LessThanOneBlockWritesNothing) {
     const std::vector<uint8_t> plaintext = PatternedMessage(15);
     std::vector<uint8_t> out(plaintext.size(), 0x3c);
-    Aes256EncryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    Aes256EncryptEcb(out.data(), plaintext.data(), kExampleKey.data(), out.size());
     EXPECT_EQ(Hex(out), Hex(std::vector<uint8_t>(15, 0x3c)));
-    Aes256DecryptEcb(kExampleKey.data(), plaintext.data(), out.data(), out.size());
+    Aes256DecryptEcb(out.data(), plaintext.data(), kExampleKey.data(), out.size());
     EXPECT_EQ(Hex(out), Hex(std::vector<uint8_t>(15, 0x3c)));
-    Aes256EncryptEcb(kExampleKey.data(), nullptr, nullptr, 0);
+    Aes256EncryptEcb(nullptr, nullptr, kExampleKey.data(), 0);
 }
 
 TEST(Aes256, ConcurrentCallersWithDifferentKeysDoNotInterfere) {
@@ -186,7 +186,7 @@ TEST(Aes256, ConcurrentCallersWithDifferentKeysDoNotInterfere) {
         std::vector<uint8_t> key = kExampleKey;
         key[0] = static_cast<uint8_t>(t);
         std::vector<uint8_t> ciphertext(plaintext.size());
-        Aes256EncryptEcb(key.data(), plaintext.data(), ciphertext.data(), plaintext.size());
+        Aes256EncryptEcb(ciphertext.data(), plaintext.data(), key.data(), plaintext.size());
         keys.push_back(key);
         expected.push_back(ciphertext);
     }
@@ -196,7 +196,7 @@ TEST(Aes256, ConcurrentCallersWithDifferentKeysDoNotInterfere) {
         threads.emplace_back([&, t]() {
             std::vector<uint8_t> out(plaintext.size());
             for (int round = 0; round < 50; ++round) {
-                Aes256EncryptEcb(keys[t].data(), plaintext.data(), out.data(), out.size());
+                Aes256EncryptEcb(out.data(), plaintext.data(), keys[t].data(), out.size());
                 if (out != expected[t]) {
                     ++mismatches[t];
                 }

@@ -97,7 +97,7 @@ TEST(OpenSslAgreement, Aes256EcbOnRandomKeysAndLengths) {
         ASSERT_EQ(reference.size(), whole);
 
         std::vector<uint8_t> ciphertext(length, 0xee);
-        Aes256EncryptEcb(key.data(), plaintext.data(), ciphertext.data(), length);
+        Aes256EncryptEcb(ciphertext.data(), plaintext.data(), key.data(), length);
         ASSERT_EQ(Hex(ciphertext.data(), whole), Hex(reference.data(), whole))
             << "trial " << trial << ", length " << length;
         ASSERT_EQ(Hex(ciphertext.data() + whole, length - whole),
@@ -105,7 +105,7 @@ TEST(OpenSslAgreement, Aes256EcbOnRandomKeysAndLengths) {
             << "tail overwritten, trial " << trial;
 
         std::vector<uint8_t> decrypted(whole);
-        Aes256DecryptEcb(key.data(), reference.data(), decrypted.data(), whole);
+        Aes256DecryptEcb(decrypted.data(), reference.data(), key.data(), whole);
         ASSERT_EQ(Hex(decrypted.data(), whole), Hex(plaintext.data(), whole))
             << "inverse, trial " << trial;
     }

@@ -17,6 +17,7 @@
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/sim_seams.h"
 
 namespace kx7 {
 namespace {
@@ -70,22 +71,10 @@ class ScriptedInterfaces final : public DeviceInterfaces {
         if (drive == drives_.end() || drive->second == nullptr || unopenable_.count(path) != 0) {
             return nullptr;
         }
-        return std::make_unique<View>(drive->second->PassThrough());
+        return std::make_unique<test::SimDrivePort>(*drive->second);
     }
 
   private:
-    class View final : public ScsiPassThrough {
-      public:
-        explicit View(ScsiPassThrough& target) : target_(target) {}
-        ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
-                           uint8_t* buffer, uint32_t length, uint32_t timeout) override {
-            return target_.Execute(cdb, cdbLength, direction, buffer, length, timeout);
-        }
-
-      private:
-        ScsiPassThrough& target_;
-    };
-
     std::vector<std::pair<InterfaceGuid, std::wstring>> listed_;
     std::map<std::wstring, SimulatedDrive*> drives_;
     std::set<std::wstring> unopenable_;
@@ -165,6 +154,17 @@ TEST_F(DeviceTableTest, PathMustNameAKx7InterfaceOfTheClass) {
         {kGuidDevinterfaceCdrom, L"ven_svi&prod_virtual_cd_drive#usbstor#1", 0},
         {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&prod_other#1", 0},
         {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_abc&prod_kx7fips#1", 0},
+        // The product component counts only in lower case and only past the path's start;
+        // one character in is enough.
+        {kGuidDevinterfaceCdrom, L"\\\\?\\usbstor#cdrom&ven_svi&PROD_VIRTUAL_CD_DRIVE#1", 0},
+        {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&PROD_STONEVAULT_KX7#1", 0},
+        {kGuidDevinterfaceDisk, L"\\\\?\\usbstor#disk&ven_svi&PROD_KX7FIPS#1", 0},
+        {kGuidDevinterfaceCdrom, L"prod_virtual_cd_drive&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceDisk, L"prod_stonevault_kx7&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceDisk, L"prod_kx7fips&ven_svi#usbstor#1", 0},
+        {kGuidDevinterfaceCdrom, L"&prod_virtual_cd_drive&ven_svi#usbstor#1", 1},
+        {kGuidDevinterfaceDisk, L"&prod_stonevault_kx7&ven_svi#usbstor#1", 1},
+        {kGuidDevinterfaceDisk, L"&prod_kx7fips&ven_svi#usbstor#1", 1},
         {kGuidDevinterfaceDisk, CdPath(L"1"), 0},
         {kGuidDevinterfaceCdrom, disk, 0},
         {kGuidDevinterfaceUsbDevice, CdPath(L"1"), 0},
@@ -293,7 +293,8 @@ TEST_F(DeviceTableTest, TwentyFirstDriveAndOverlongPathAreLeftOut) {
     EXPECT_EQ(drives_.back()->totalCalls(), 0u);
     EXPECT_EQ(registry_.opens().size(), 20u);
 
-    EXPECT_FALSE(ReadDriveInfo(drives_[0]->PassThrough(), clock_, table_.get(), kDeviceTableSlots));
+    test::SimDrivePort port(*drives_[0]);
+    EXPECT_FALSE(ReadDriveInfo(port, clock_, table_.get(), kDeviceTableSlots));
     EXPECT_EQ(drives_[0]->totalCalls(), 0u);
 }
 

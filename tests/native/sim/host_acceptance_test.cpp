@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
-#include "connector/device/vendor_commands.h"
 #include "sim/simulated_drive.h"
-#include "tests/fakes/fake_clock.h"
 #include "tests/native/sim/sim_test_support.h"
 
 namespace kx7::sim {
@@ -28,6 +28,22 @@ TEST(CheckValueTest, SumsLowBytesAsSignedModulo65536) {
 
 constexpr uint32_t kMask = 0x15;  // MAC, computer name, CPU id: packing has to skip the gaps
 constexpr uint32_t kToday = PackSimDate(2024, 3, 7);
+
+void PutDate(Packet& packet, uint32_t date) {
+    for (size_t i = 0; i < 4; ++i) {
+        packet[112 + i] = static_cast<uint8_t>(date >> (8 * i));
+    }
+}
+
+// The sample host, paired until well after the drive's date, so that only the window decides.
+void PairedForLong(SimulatedDrive& drive) {
+    drive.ClearHosts();
+    drive.AddHost(SampleHost(kMask, PackSimDate(2025, 1, 1)));
+}
+
+std::function<void(Packet&)> DatedOn(uint32_t date) {
+    return [date](Packet& p) { PutDate(p, date); };
+}
 
 struct RefusalCase {
     const char* what;
@@ -87,25 +103,72 @@ TEST(HostAcceptanceTest, DecidesInOrderAndLeavesTheCodeForTheStatusRead) {
              d.AddHost(SampleHost(kMask, PackSimDate(2023, 12, 31)));
          },
          [](Packet& p) { p[96] ^= 0x01; }, kRefusedUnknownHost},
+        // The drive believes a date from a week before its own to a day after it.
+        {"a day ahead of the drive", PairedForLong, DatedOn(PackSimDate(2024, 3, 8)), 0},
+        {"two days ahead of the drive", PairedForLong, DatedOn(PackSimDate(2024, 3, 9)),
+         kRefusedExpired},
+        {"a week behind, over a leap day", PairedForLong, DatedOn(PackSimDate(2024, 2, 29)), 0},
+        {"eight days behind", PairedForLong, DatedOn(PackSimDate(2024, 2, 28)), kRefusedExpired},
+        {"the date's bytes in reverse order", PairedForLong,
+         [](Packet& p) {
+             std::swap(p[112], p[115]);
+             std::swap(p[113], p[114]);
+         },
+         kRefusedExpired},
+        {"day and month swapped", PairedForLong, DatedOn(PackSimDate(2024, 7, 3)), kRefusedExpired},
+        {"a day the calendar does not have", PairedForLong, DatedOn(PackSimDate(2024, 2, 30)),
+         kRefusedExpired},
+        {"a year earlier", PairedForLong, DatedOn(PackSimDate(2023, 3, 7)), kRefusedExpired},
+        {"a drive that was never given a date",
+         [](SimulatedDrive& d) {
+             PairedForLong(d);
+             d.SetDate(0);
+         },
+         none, kRefusedExpired},
     };
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.what);
         SimulatedDrive drive(SampleIdentity());
+        drive.SetDate(kToday);
         drive.AddHost(SampleHost(kMask, kToday));
         c.setUp(drive);
         Packet plain = HostPacket("OFFICE-PC\xe9", kMask, kToday);
         c.alter(plain);
         const Packet cipher = test_support::Encrypt(plain, SampleIdentity());
-        test::FakeClock clock;
 
-        const bool accepted =
-            WriteAuthPacket(drive.PassThrough(), clock, cipher.data(), kAuthPacketLength);
-        EXPECT_EQ(accepted, c.expected == 0);
+        EXPECT_EQ(test_support::SendPacket(drive, cipher), c.expected == 0);
         EXPECT_EQ(drive.unlocked(), c.expected == 0);
-        std::array<uint8_t, kCommandStatusLength> status{};
-        ASSERT_TRUE(ReadCommandStatus(drive.PassThrough(), clock, &status));
+        std::array<uint8_t, 4> status{};
+        ASSERT_TRUE(test_support::Good(test_support::Send(
+            drive, test_support::kReadCommandStatusBlock, SimDirection::kIn, status.data(), 4)));
         EXPECT_EQ(status[0], c.expected);
-        EXPECT_EQ(status[1], kSubWriteAuthPacket);
+        EXPECT_EQ(status[1], 0x41);
+    }
+}
+
+TEST(SimDayNumberTest, CountsCalendarDays) {
+    int32_t day = -1;
+    ASSERT_TRUE(SimDayNumber(PackSimDate(1, 1, 1), &day));
+    EXPECT_EQ(day, 0);
+    ASSERT_TRUE(SimDayNumber(PackSimDate(1970, 1, 1), &day));
+    EXPECT_EQ(day, 719162);
+    ASSERT_TRUE(SimDayNumber(kToday, &day));
+    EXPECT_EQ(day, 738951);
+    int32_t next = -1;
+    ASSERT_TRUE(SimDayNumber(PackSimDate(2024, 12, 31), &day));
+    ASSERT_TRUE(SimDayNumber(PackSimDate(2025, 1, 1), &next));
+    EXPECT_EQ(next - day, 1);
+
+    // Leap days: every fourth year, but not in a century unless it divides by 400.
+    EXPECT_TRUE(SimDayNumber(PackSimDate(2000, 2, 29), &day));
+    EXPECT_TRUE(SimDayNumber(PackSimDate(2024, 2, 29), &day));
+    EXPECT_FALSE(SimDayNumber(PackSimDate(1900, 2, 29), &day));
+    EXPECT_FALSE(SimDayNumber(PackSimDate(2023, 2, 29), &day));
+    for (uint32_t bad : {PackSimDate(2024, 0, 1), PackSimDate(2024, 13, 1), PackSimDate(2024, 1, 0),
+                         PackSimDate(2024, 4, 31), PackSimDate(0, 1, 1), uint32_t{0}}) {
+        day = -1;
+        EXPECT_FALSE(SimDayNumber(bad, &day)) << std::hex << bad;
+        EXPECT_EQ(day, -1);
     }
 }
 

@@ -1,11 +1,14 @@
-// What the simulator tests share: a drive identity, a host registered from identity texts, and
-// the packet that host would send, built here byte by byte rather than by the connector.
+// What the simulator tests share: the command blocks a correct host sends, written out byte by
+// byte; a drive identity; a host registered from identity texts; and the packet that host would
+// send, built here rather than by the connector.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "connector/engine/crypto/aes256.h"
 #include "connector/engine/crypto/derive_key.h"
@@ -14,12 +17,42 @@
 
 namespace kx7::sim::test_support {
 
+using Bytes = std::vector<uint8_t>;
+
+// A 16-byte vendor block: the given leading bytes, zeros after them.
+inline Bytes VendorBlock(std::initializer_list<uint8_t> head) {
+    Bytes block(head);
+    block.resize(16, 0);
+    return block;
+}
+
+inline const Bytes kInquiryBlock = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
+inline const Bytes kReadIdentityBlock = VendorBlock({0x3C, 0x01, 0xCE, 0x01, 0x16, 0x00});
+inline const Bytes kReadCommandStatusBlock = VendorBlock({0x3C, 0x01, 0xCE, 0x02, 0x04, 0x00});
+inline const Bytes kReadDeviceSetupBlock = VendorBlock({0x3C, 0x01, 0xCE, 0x30, 0x5C, 0x01});
+inline const Bytes kReadDeviceStatusBlock = VendorBlock({0x3C, 0x01, 0xCE, 0x32, 0x20, 0x00});
+// Each write comes right after the announce whose checksum covers its first ten bytes.
+inline const Bytes kTimingAnnounce = {0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xEB, 0x46, 0x4D, 0x4C, 0x00};
+inline const Bytes kTimingWrite = VendorBlock({0x3B, 0x01, 0xCD, 0x03, 0x0C, 0x00});
+inline const Bytes kPacketAnnounce = {0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00};
+inline const Bytes kPacketWrite = VendorBlock({0x3B, 0x01, 0xCD, 0x41, 0x80, 0x00});
+
+inline SimScsiResult Send(SimulatedDrive& drive, const Bytes& cdb, SimDirection direction,
+                          uint8_t* buffer, uint32_t length) {
+    return drive.Execute(cdb.data(), cdb.size(), direction, buffer, length);
+}
+
+// Reached the drive and answered GOOD.
+inline bool Good(const SimScsiResult& result) {
+    return result.completed && result.scsiStatus == kSimStatusGood;
+}
+
 inline SimIdentity SampleIdentity(char serialTail = '1') {
     SimIdentity identity;
     identity.firmwareMajor = 3;
     identity.firmwareMinor = 7;
     identity.productId = 0x1181;
-    for (uint8_t i = 0; i < kDriveIdentifierLength; ++i) {
+    for (uint8_t i = 0; i < kSimIdentifierLength; ++i) {
         identity.identifier[i] = static_cast<uint8_t>('A' + i);
     }
     identity.identifier[15] = static_cast<uint8_t>(serialTail);
@@ -46,7 +79,13 @@ inline SimHost SampleHost(uint32_t mask, uint32_t expiry) {
     return host;
 }
 
-using Packet = std::array<uint8_t, kAuthPacketLength>;
+using Packet = std::array<uint8_t, kSimAuthPacketLength>;
+
+// Announces and writes a packet as a correct host does; true when the drive answered GOOD.
+inline bool SendPacket(SimulatedDrive& drive, Packet cipher) {
+    return Good(Send(drive, kPacketAnnounce, SimDirection::kOut, nullptr, 0)) &&
+           Good(Send(drive, kPacketWrite, SimDirection::kOut, cipher.data(), kSimAuthPacketLength));
+}
 
 inline void Put16(Packet& p, size_t at, uint16_t v) {
     p[at] = static_cast<uint8_t>(v & 0xFF);
@@ -77,9 +116,9 @@ inline Packet HostPacket(const std::string& name, uint32_t mask, uint32_t date) 
 
 inline Packet Encrypt(const Packet& plain, const SimIdentity& identity) {
     uint8_t key[kAes256KeySize];
-    DeriveDriveKey(identity.identifier.data(), kDriveIdentifierLength, key);
+    DeriveDriveKey(identity.identifier.data(), kSimIdentifierLength, key);
     Packet cipher{};
-    Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
+    Aes256EncryptEcb(cipher.data(), plain.data(), key, cipher.size());
     return cipher;
 }
 

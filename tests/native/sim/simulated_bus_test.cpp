@@ -8,8 +8,12 @@
 #include <mutex>
 #include <thread>
 
+#include "connector/device/device_table.h"
 #include "connector/device/vendor_commands.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/sim_seams.h"
 #include "tests/native/sim/sim_test_support.h"
 
 namespace kx7::sim {
@@ -22,6 +26,7 @@ constexpr uint32_t kToday = PackSimDate(2024, 3, 7);
 class SimulatedBusTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        bus_.SetDate(kToday);
         bus_.SetEventListener([this](const SimDeviceEvent& event) {
             std::lock_guard<std::mutex> lock(mutex_);
             events_.push_back(event);
@@ -41,10 +46,10 @@ class SimulatedBusTest : public ::testing::Test {
     // Unlocks through the judge, for tests about what follows an unlock.
     void Unlock(SimulatedDrive& drive) {
         drive.SetAuthPacketJudge([](const uint8_t*, size_t) -> uint8_t { return 0; });
-        auto handle = bus_.Open(drive.interfaceNames().cdromPath);
+        auto handle = interfaces_.Open(drive.interfaceNames().cdromPath);
         ASSERT_NE(handle, nullptr);
         const test_support::Packet packet{};
-        ASSERT_TRUE(WriteAuthPacket(*handle, clock_, packet.data(), kAuthPacketLength));
+        ASSERT_TRUE(WriteAuthPacket(*handle, clock_, packet.data(), kSimAuthPacketLength));
     }
     static bool Completes(ScsiPassThrough& port) {
         const CommandBlock block = BuildVendorReadBlock(kSubReadIdentity, kIdentityLength);
@@ -56,6 +61,8 @@ class SimulatedBusTest : public ::testing::Test {
     }
 
     SimulatedBus bus_;
+    // The connector's view of the bus, through which the commands below reach the drives.
+    test::SimBusInterfaces interfaces_{bus_};
     test::FakeClock clock_;
     std::mutex mutex_;
     std::vector<SimDeviceEvent> events_;
@@ -77,14 +84,14 @@ TEST_F(SimulatedBusTest, AcceptedPacketUnlocksTheDrive) {
     EXPECT_TRUE(List(kGuidDevinterfaceDisk).empty());
     EXPECT_TRUE(List(kGuidDevinterfaceUsbDevice).empty());
 
-    auto cdrom = bus_.Open(cdroms[0]);
+    auto cdrom = interfaces_.Open(cdroms[0]);
     ASSERT_NE(cdrom, nullptr);
     std::array<uint8_t, kInquiryLength> inquiry{};
     ASSERT_TRUE(Inquiry(*cdrom, clock_, &inquiry));
     EXPECT_EQ(inquiry[0], 0x05);
     const auto cipher =
         test_support::Encrypt(test_support::HostPacket("OFFICE-PC\xe9", 0x15, kToday), identity);
-    ASSERT_TRUE(WriteAuthPacket(*cdrom, clock_, cipher.data(), kAuthPacketLength));
+    ASSERT_TRUE(WriteAuthPacket(*cdrom, clock_, cipher.data(), kSimAuthPacketLength));
     EXPECT_TRUE(drive.unlocked());
 
     const std::vector<SimDeviceEvent> events = TakeEvents();
@@ -107,15 +114,73 @@ TEST_F(SimulatedBusTest, AcceptedPacketUnlocksTheDrive) {
     // The CD-ROM is gone, handle and all; the disk has taken its place.
     EXPECT_TRUE(List(kGuidDevinterfaceCdrom).empty());
     EXPECT_FALSE(Completes(*cdrom));
-    EXPECT_EQ(bus_.Open(cdroms[0]), nullptr);
+    EXPECT_EQ(interfaces_.Open(cdroms[0]), nullptr);
     const std::vector<std::wstring> disks = List(kGuidDevinterfaceDisk);
     ASSERT_EQ(disks.size(), 1u);
     EXPECT_EQ(disks[0].rfind(L"\\\\?\\usbstor#disk&ven_svi&prod_kx7fips&rev_3.07#", 0), 0u);
     EXPECT_EQ(test_support::SerialOfPath(disks[0]), L"5A17BC91");
-    auto disk = bus_.Open(disks[0]);
+    auto disk = interfaces_.Open(disks[0]);
     ASSERT_NE(disk, nullptr);
     ASSERT_TRUE(Inquiry(*disk, clock_, &inquiry));
     EXPECT_EQ(inquiry[0], 0x00);
+}
+
+// Unlocked, each product presents its disk under its own name, so that the connector's two disk
+// patterns both have something to match; a device of another product matches neither.
+TEST_F(SimulatedBusTest, UnlockedDiskIsNamedAfterTheProduct) {
+    struct Product {
+        uint16_t productId;
+        char serialTail;
+        const wchar_t* diskName;
+        const char* inquiryProduct;
+    } products[] = {
+        {0x1180, '1',
+         L"\\\\?\\USBSTOR#Disk&Ven_SVI&Prod_STONEVAULT_KX7&Rev_3.07#5A17BC91&0#"
+         L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+         "STONEVAULT KX7  "},
+        {0x1181, '2',
+         L"\\\\?\\USBSTOR#Disk&Ven_SVI&Prod_KX7FIPS&Rev_3.07#5A17BC92&0#"
+         L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+         "KX7FIPS         "},
+        {0x1182, '3',
+         L"\\\\?\\USBSTOR#Disk&Ven_SVI&Prod_Flash_Disk&Rev_3.07#5A17BC93&0#"
+         L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+         "Flash Disk      "},
+    };
+    for (const Product& product : products) {
+        SimIdentity identity = SampleIdentity(product.serialTail);
+        identity.productId = product.productId;
+        SimulatedDrive& drive = bus_.AddDrive(identity);
+        ASSERT_TRUE(bus_.Plug(drive));
+        Unlock(drive);
+        EXPECT_EQ(drive.interfaceNames().diskName, product.diskName);
+        auto disk = interfaces_.Open(drive.interfaceNames().diskPath);
+        ASSERT_NE(disk, nullptr);
+        std::array<uint8_t, kInquiryLength> inquiry{};
+        ASSERT_TRUE(Inquiry(*disk, clock_, &inquiry));
+        EXPECT_EQ(std::string(inquiry.begin() + 16, inquiry.begin() + 32), product.inquiryProduct);
+    }
+    std::vector<std::wstring> arrivedDisks;
+    for (const SimDeviceEvent& event : TakeEvents()) {
+        if (event.kind == SimEventKind::kArrival && event.interfaceClass == kGuidDevinterfaceDisk) {
+            arrivedDisks.push_back(test_support::InstanceIdOf(event.name));
+        }
+    }
+    ASSERT_EQ(arrivedDisks.size(), 3u);
+    EXPECT_EQ(arrivedDisks[0].rfind(L"USBSTOR\\DISK&VEN_SVI&PROD_STONEVAULT_KX7&REV_", 0), 0u);
+    EXPECT_EQ(arrivedDisks[1].rfind(L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS&REV_", 0), 0u);
+    EXPECT_EQ(arrivedDisks[2].rfind(L"USBSTOR\\DISK&VEN_SVI&PROD_FLASH_DISK&REV_", 0), 0u);
+
+    // Discovery on the disk class takes the two KX7 disks and leaves the other one out.
+    test::FakeRegistry registry;
+    Latin1CodePage codePage;
+    DiscoveryContext context{interfaces_, clock_, registry, codePage};
+    auto table = std::make_unique<DeviceTable>();
+    ASSERT_EQ(DiscoverDrives(context, kGuidDevinterfaceDisk, table.get()), 2);
+    EXPECT_EQ(std::wstring(table->devicePath[0]).find(L"prod_stonevault_kx7&"), 25u);
+    EXPECT_EQ(std::wstring(table->devicePath[1]).find(L"prod_kx7fips&"), 25u);
+    EXPECT_EQ(table->interfaceKind[0], kInterfaceKindDisk);
+    EXPECT_EQ(table->interfaceKind[1], kInterfaceKindDisk);
 }
 
 TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
@@ -126,7 +191,7 @@ TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
     EXPECT_FALSE(bus_.Plug(a));
     Unlock(a);
     const SimInterfaceNames namesA = a.interfaceNames();
-    auto disk = bus_.Open(namesA.diskPath);
+    auto disk = interfaces_.Open(namesA.diskPath);
     ASSERT_NE(disk, nullptr);
     TakeEvents();
 
@@ -141,8 +206,9 @@ TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
     EXPECT_EQ(gone[1].kind, SimEventKind::kRemoval);
     EXPECT_FALSE(a.unlocked());
     EXPECT_FALSE(Completes(*disk));
-    EXPECT_FALSE(Completes(a.PassThrough()));
-    EXPECT_EQ(bus_.Open(namesA.diskPath), nullptr);
+    test::SimDrivePort directToA(a);
+    EXPECT_FALSE(Completes(directToA));
+    EXPECT_EQ(interfaces_.Open(namesA.diskPath), nullptr);
     EXPECT_TRUE(List(kGuidDevinterfaceDisk).empty());
 
     // Back in, locked and at the end of the plug order; the old handle stays dead.
@@ -154,7 +220,7 @@ TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
     EXPECT_EQ(List(kGuidDevinterfaceCdrom),
               (std::vector<std::wstring>{namesA.cdromPath, b.interfaceNames().cdromPath}));
     // Paths open whatever their case; a drive of another bus is not ours to plug.
-    EXPECT_NE(bus_.Open(a.interfaceNames().cdromName), nullptr);
+    EXPECT_NE(interfaces_.Open(a.interfaceNames().cdromName), nullptr);
     SimulatedBus other;
     EXPECT_FALSE(other.Plug(a));
 
@@ -200,14 +266,14 @@ TEST_F(SimulatedBusTest, HookRunsBeforeEachCommand) {
             bus_.Unplug(a);  // and the first is pulled just before its packet
         }
     });
-    auto handle = bus_.Open(a.interfaceNames().cdromPath);
+    auto handle = interfaces_.Open(a.interfaceNames().cdromPath);
     ASSERT_NE(handle, nullptr);
     std::array<uint8_t, kDeviceStatusLength> status{};
     ASSERT_TRUE(ReadDeviceStatus(*handle, clock_, &status));
     EXPECT_EQ(List(kGuidDevinterfaceCdrom).size(), 2u);
 
     const test_support::Packet packet{};
-    EXPECT_FALSE(WriteAuthPacket(*handle, clock_, packet.data(), kAuthPacketLength));
+    EXPECT_FALSE(WriteAuthPacket(*handle, clock_, packet.data(), kSimAuthPacketLength));
     EXPECT_EQ(a.CountOf(SimCommand::kAnnounce), 1u);
     EXPECT_EQ(a.CountOf(SimCommand::kWriteAuthPacket), 0u);
     ASSERT_GE(seen.size(), 3u);
@@ -227,14 +293,15 @@ TEST_F(SimulatedBusTest, StalledDriveHoldsTheCallerUntilCleared) {
             drive.SetStalled(false);
         }
     });
+    test::SimDrivePort port(drive);
     std::array<uint8_t, kIdentityLength> identity{};
-    ASSERT_TRUE(ReadIdentity(drive.PassThrough(), clock_, &identity));
+    ASSERT_TRUE(ReadIdentity(port, clock_, &identity));
     EXPECT_EQ(clock_.sleeps().size(), 3u);
     EXPECT_EQ(drive.totalCalls(), 1u);
 
     test::FakeClock patient;
     drive.SetStalled(true);
-    EXPECT_FALSE(ReadIdentity(drive.PassThrough(), patient, &identity));
+    EXPECT_FALSE(ReadIdentity(port, patient, &identity));
     EXPECT_EQ(patient.sleeps().size(), kPassThroughAttempts);
     EXPECT_EQ(patient.TotalSleptMs(), uint64_t{kPassThroughAttempts} * kPassThroughRetryDelayMs);
     EXPECT_EQ(drive.totalCalls(), 1u);
@@ -258,7 +325,7 @@ TEST_F(SimulatedBusTest, WorkerAndPlugsOnTwoThreads) {
             std::vector<std::wstring> paths;
             bus_.ListPresent(kGuidDevinterfaceCdrom, &paths);
             for (const std::wstring& path : paths) {
-                auto handle = bus_.Open(path);
+                auto handle = interfaces_.Open(path);
                 std::array<uint8_t, kIdentityLength> reply{};
                 if (handle == nullptr || !ReadIdentity(*handle, clock, &reply)) {
                     continue;
@@ -268,7 +335,7 @@ TEST_F(SimulatedBusTest, WorkerAndPlugsOnTwoThreads) {
                 identity.identifier = read.driveId;
                 const auto cipher = test_support::Encrypt(
                     test_support::HostPacket("OFFICE-PC\xe9", 0x15, kToday), identity);
-                WriteAuthPacket(*handle, clock, cipher.data(), kAuthPacketLength);
+                WriteAuthPacket(*handle, clock, cipher.data(), kSimAuthPacketLength);
             }
             ++passes;
         }

@@ -1,199 +1,189 @@
+// The drive as a host meets it, block by block: what it answers, what a write leaves behind,
+// how long an announce lasts and how the injected faults behave. Every block and every expected
+// reply is written out here; nothing is built by the connector.
 #include "sim/simulated_drive.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "connector/engine/crypto/aes256.h"
-#include "tests/fakes/fake_clock.h"
+#include "tests/native/sim/sim_test_support.h"
 
 namespace kx7::sim {
 namespace {
 
-SimIdentity SampleIdentity() {
-    SimIdentity identity;
-    identity.firmwareMajor = 3;
-    identity.firmwareMinor = 7;
-    identity.vendorId = 0x6B2F;
-    identity.productId = 0x1181;
-    for (uint8_t i = 0; i < kDriveIdentifierLength; ++i) {
-        identity.identifier[i] = static_cast<uint8_t>('A' + i);
-    }
-    return identity;
-}
+using test_support::Good;
+using test_support::Send;
+
+constexpr SimDirection kIn = SimDirection::kIn;
+constexpr SimDirection kOut = SimDirection::kOut;
 
 class SimulatedDriveTest : public ::testing::Test {
   protected:
-    SimulatedDrive drive_{SampleIdentity()};
-    test::FakeClock clock_;
+    SimulatedDrive drive_{test_support::SampleIdentity()};
 };
 
 TEST_F(SimulatedDriveTest, ReadsAnswerInWireFormat) {
-    std::array<uint8_t, kIdentityLength> identity{};
-    ASSERT_TRUE(ReadIdentity(drive_.PassThrough(), clock_, &identity));
-    const DriveIdentity parsed = ParseDriveIdentity(identity);
-    EXPECT_EQ(parsed.firmwareMajor, 3);
-    EXPECT_EQ(parsed.firmwareMinor, 7);
-    EXPECT_EQ(parsed.vendorId, 0x6B2F);
-    EXPECT_EQ(parsed.productId, 0x1181);
-    EXPECT_EQ(parsed.driveId, SampleIdentity().identifier);
+    std::array<uint8_t, 22> identity{};
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadIdentityBlock, kIn, identity.data(), 22)));
+    // Firmware 3.07, vendor 6B2F and product 1181 most significant byte first, then the
+    // identifier "ABCDEFGHIJKLMNO1".
+    const std::array<uint8_t, 22> expected = {3,   7,   0x6B, 0x2F, 0x11, 0x81, 'A', 'B',
+                                              'C', 'D', 'E',  'F',  'G',  'H',  'I', 'J',
+                                              'K', 'L', 'M',  'N',  'O',  '1'};
+    EXPECT_EQ(identity, expected);
 
     auto setupBlock = drive_.deviceSetup();
     setupBlock[347] = 0x5A;
     drive_.SetDeviceSetup(setupBlock);
     drive_.SetDeviceStatus({});  // the ready bit clear
-    std::array<uint8_t, kDeviceSetupLength> setup{};
-    std::array<uint8_t, kDeviceStatusLength> status{};
+    std::array<uint8_t, 348> setup{};
+    std::array<uint8_t, 32> status{};
     status.fill(0xFF);
-    ASSERT_TRUE(ReadDeviceSetup(drive_.PassThrough(), clock_, &setup));
-    ASSERT_TRUE(ReadDeviceStatus(drive_.PassThrough(), clock_, &status));
-    EXPECT_EQ(setup[0], kReadyForAuthMask);
+    const SimScsiResult setupRead =
+        Send(drive_, test_support::kReadDeviceSetupBlock, kIn, setup.data(), 348);
+    ASSERT_TRUE(Good(setupRead));
+    EXPECT_EQ(setupRead.dataTransferLength, 348u);
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadDeviceStatusBlock, kIn, status.data(), 32)));
+    EXPECT_EQ(setup[0], 0x10);
     EXPECT_EQ(setup[347], 0x5A);
     EXPECT_EQ(status[0], 0);
 
-    std::array<uint8_t, kInquiryLength> inquiry{};
-    ASSERT_TRUE(Inquiry(drive_.PassThrough(), clock_, &inquiry));
-    EXPECT_EQ(inquiry[4], kInquiryLength - 5);
+    std::array<uint8_t, 36> inquiry{};
+    const SimScsiResult inquired =
+        Send(drive_, test_support::kInquiryBlock, kIn, inquiry.data(), 36);
+    ASSERT_TRUE(Good(inquired));
+    EXPECT_EQ(inquired.dataTransferLength, 36u);
+    EXPECT_EQ(inquiry[0], 0x05);  // a CD-ROM while locked
+    EXPECT_EQ(inquiry[4], 31);
     EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.end()), "SVI     Virtual CD Drive3.07");
 
     // Wrong IDs and old firmware are plain settings.
-    SimIdentity odd = SampleIdentity();
+    SimIdentity odd = test_support::SampleIdentity();
     odd.productId = 0x1182;
-    odd.firmwareMinor = 18;
     odd.firmwareMajor = 1;
+    odd.firmwareMinor = 18;
     drive_.SetIdentity(odd);
-    ASSERT_TRUE(ReadIdentity(drive_.PassThrough(), clock_, &identity));
-    EXPECT_EQ(ParseDriveIdentity(identity).productId, 0x1182);
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadIdentityBlock, kIn, identity.data(), 22)));
     EXPECT_EQ(identity[1], 18);
+    EXPECT_EQ(identity[4], 0x11);
+    EXPECT_EQ(identity[5], 0x82);
 }
 
 TEST_F(SimulatedDriveTest, ShortInquiryReportsOnlyWhatItSent) {
     drive_.SetInquiryReplyLength(5);
-    std::array<uint8_t, kInquiryLength> inquiry{};
-    ASSERT_TRUE(Inquiry(drive_.PassThrough(), clock_, &inquiry));
-    EXPECT_EQ(inquiry[4], kInquiryLength - 5);
+    std::array<uint8_t, 36> inquiry{};
+    const SimScsiResult result = Send(drive_, test_support::kInquiryBlock, kIn, inquiry.data(), 36);
+    ASSERT_TRUE(Good(result));
+    EXPECT_EQ(result.dataTransferLength, 5u);
+    EXPECT_EQ(inquiry[4], 31);
     EXPECT_EQ(inquiry[8], 0);
 }
 
 TEST_F(SimulatedDriveTest, AnnouncedTimingWriteIsStored) {
-    const std::array<uint8_t, kTimingStagingSize> timing{100, 0, 100, 0, 5, 0, 0, 0, 0xD0, 0x07};
-    ASSERT_TRUE(WriteTiming(drive_.PassThrough(), clock_, timing.data(), kTimingStagingSize));
+    std::array<uint8_t, 12> timing{100, 0, 100, 0, 5, 0, 0, 0, 0xD0, 0x07};
+    ASSERT_TRUE(Good(Send(drive_, test_support::kTimingAnnounce, kOut, nullptr, 0)));
+    const SimScsiResult written = Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12);
+    ASSERT_TRUE(Good(written));
+    EXPECT_EQ(written.dataTransferLength, 12u);
     EXPECT_TRUE(drive_.timingReceived());
     EXPECT_EQ(drive_.lastTiming(), timing);
     EXPECT_EQ(drive_.CountOf(SimCommand::kAnnounce), 1u);
     EXPECT_EQ(drive_.CountOf(SimCommand::kWriteTiming), 1u);
 }
 
-TEST_F(SimulatedDriveTest, WritesNeedAMatchingAnnounceAndLength) {
-    const std::array<uint8_t, kTimingStagingSize> timing{1, 2, 3};
-    std::array<uint8_t, kTimingStagingSize> staging = timing;
-    ScsiPassThrough& port = drive_.PassThrough();
-
-    // A read block carrying a write subcommand, then a write with no announce at all.
-    EXPECT_FALSE(VendorRead(port, clock_, kSubWriteTiming, kTimingStagingSize, staging.data()));
-    PassThroughRequest write;
-    write.cdb = BuildVendorWriteBlock(kSubWriteTiming, kTimingStagingSize);
-    write.cdbLength = kVendorCdbLength;
-    write.buffer = staging.data();
-    write.length = kTimingStagingSize;
-    ASSERT_TRUE(SendPassThrough(port, clock_, &write));
-    EXPECT_EQ(write.scsiStatus, kScsiStatusCheckCondition);
-
-    // An announce with a wrong checksum.
-    CommandBlock badAnnounce = BuildAnnounceBlock(write.cdb);
-    badAnnounce[4] ^= 0x01;
-    PassThroughRequest announce;
-    announce.cdb = badAnnounce;
-    announce.cdbLength = kAnnounceCdbLength;
-    ASSERT_TRUE(SendPassThrough(port, clock_, &announce));
-    EXPECT_EQ(announce.scsiStatus, kScsiStatusGood);
-    ASSERT_TRUE(SendPassThrough(port, clock_, &write));
-    EXPECT_EQ(write.scsiStatus, kScsiStatusCheckCondition);
-
-    // A correct announce does not survive an unrelated command in between.
-    ASSERT_TRUE(AnnounceWrite(port, clock_, write.cdb));
-    std::array<uint8_t, kCommandStatusLength> status{};
-    ASSERT_TRUE(ReadCommandStatus(port, clock_, &status));
-    ASSERT_TRUE(SendPassThrough(port, clock_, &write));
-    EXPECT_EQ(write.scsiStatus, kScsiStatusCheckCondition);
-
-    // Announced properly, but the transfer disagrees with the block.
-    ASSERT_TRUE(AnnounceWrite(port, clock_, write.cdb));
-    write.length = kTimingStagingSize - 1;
-    ASSERT_TRUE(SendPassThrough(port, clock_, &write));
-    EXPECT_EQ(write.scsiStatus, kScsiStatusCheckCondition);
-    // A timing block of the wrong size, announced and consistent in itself.
-    EXPECT_FALSE(WriteTiming(port, clock_, timing.data(), 8));
+TEST_F(SimulatedDriveTest, AnAnnounceCoversOnlyTheCommandRightAfterIt) {
+    std::array<uint8_t, 12> timing{1, 2, 3};
+    std::array<uint8_t, 4> status{};
+    // No announce at all.
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12).scsiStatus,
+              kSimStatusCheckCondition);
+    // An announce, then a read, then the write: the read used the announce up.
+    ASSERT_TRUE(Good(Send(drive_, test_support::kTimingAnnounce, kOut, nullptr, 0)));
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadCommandStatusBlock, kIn, status.data(), 4)));
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12).scsiStatus,
+              kSimStatusCheckCondition);
+    // A refused write uses it up as well.
+    ASSERT_TRUE(Good(Send(drive_, test_support::kTimingAnnounce, kOut, nullptr, 0)));
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 11).scsiStatus,
+              kSimStatusCheckCondition);
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12).scsiStatus,
+              kSimStatusCheckCondition);
     EXPECT_FALSE(drive_.timingReceived());
-}
-
-TEST_F(SimulatedDriveTest, RejectsUnknownAndMisshapenBlocks) {
-    ScsiPassThrough& port = drive_.PassThrough();
-    std::array<uint8_t, 64> buffer{};
-    EXPECT_FALSE(VendorRead(port, clock_, 0x7E, 4, buffer.data()));
-    // A known read asked for with the wrong length.
-    EXPECT_FALSE(VendorRead(port, clock_, kSubReadIdentity, 21, buffer.data()));
-    // A vendor read block with a stray byte in its tail.
-    CommandBlock block = BuildVendorReadBlock(kSubReadIdentity, kIdentityLength);
-    block[15] = 1;
-    const ScsiResult result = port.Execute(block.data(), kVendorCdbLength, DataDirection::kIn,
-                                           buffer.data(), kIdentityLength, 10);
-    EXPECT_TRUE(result.completed);
-    EXPECT_EQ(result.scsiStatus, kScsiStatusCheckCondition);
-    EXPECT_EQ(drive_.CountOf(SimCommand::kUnknown), 2u);
+    // One announce per write.
+    ASSERT_TRUE(Good(Send(drive_, test_support::kTimingAnnounce, kOut, nullptr, 0)));
+    ASSERT_TRUE(Good(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12)));
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12).scsiStatus,
+              kSimStatusCheckCondition);
+    EXPECT_EQ(drive_.CountOf(SimCommand::kWriteTiming), 6u);
 }
 
 TEST_F(SimulatedDriveTest, FaultsFailCallsThenRecover) {
-    drive_.FailNextCalls(5);
-    std::array<uint8_t, kIdentityLength> identity{};
-    ASSERT_TRUE(ReadIdentity(drive_.PassThrough(), clock_, &identity));
-    EXPECT_EQ(clock_.sleeps().size(), 5u);
+    std::array<uint8_t, 22> identity{};
+    drive_.FailNextCalls(2);
+    for (int call = 0; call < 2; ++call) {
+        const SimScsiResult lost =
+            Send(drive_, test_support::kReadIdentityBlock, kIn, identity.data(), 22);
+        EXPECT_FALSE(lost.completed);
+    }
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadIdentityBlock, kIn, identity.data(), 22)));
     EXPECT_EQ(drive_.totalCalls(), 1u);
     EXPECT_EQ(identity[0], 3);
 
+    std::array<uint8_t, 32> status{};
     drive_.SetCheckCondition(SimCommand::kReadDeviceStatus, true);
-    std::array<uint8_t, kDeviceStatusLength> status{};
-    EXPECT_FALSE(ReadDeviceStatus(drive_.PassThrough(), clock_, &status));
+    const SimScsiResult refused =
+        Send(drive_, test_support::kReadDeviceStatusBlock, kIn, status.data(), 32);
+    EXPECT_TRUE(refused.completed);
+    EXPECT_EQ(refused.scsiStatus, kSimStatusCheckCondition);
+    EXPECT_EQ(refused.dataTransferLength, 0u);
     EXPECT_EQ(status[0], 0);
     drive_.SetCheckCondition(SimCommand::kReadDeviceStatus, false);
-    EXPECT_TRUE(ReadDeviceStatus(drive_.PassThrough(), clock_, &status));
+    EXPECT_TRUE(Good(Send(drive_, test_support::kReadDeviceStatusBlock, kIn, status.data(), 32)));
 
-    // A refused announce keeps the write from being sent at all.
+    // A refused announce leaves nothing for the write.
     drive_.SetCheckCondition(SimCommand::kAnnounce, true);
-    const std::array<uint8_t, kTimingStagingSize> timing{};
-    EXPECT_FALSE(WriteTiming(drive_.PassThrough(), clock_, timing.data(), kTimingStagingSize));
-    EXPECT_EQ(drive_.CountOf(SimCommand::kWriteTiming), 0u);
+    std::array<uint8_t, 12> timing{};
+    EXPECT_EQ(Send(drive_, test_support::kTimingAnnounce, kOut, nullptr, 0).scsiStatus,
+              kSimStatusCheckCondition);
+    EXPECT_EQ(Send(drive_, test_support::kTimingWrite, kOut, timing.data(), 12).scsiStatus,
+              kSimStatusCheckCondition);
+    EXPECT_FALSE(drive_.timingReceived());
+
+    std::array<uint8_t, 36> inquiry{};
+    drive_.SetStalled(true);
+    EXPECT_FALSE(Send(drive_, test_support::kInquiryBlock, kIn, inquiry.data(), 36).completed);
+    drive_.SetStalled(false);
+    EXPECT_TRUE(Good(Send(drive_, test_support::kInquiryBlock, kIn, inquiry.data(), 36)));
 }
 
 TEST_F(SimulatedDriveTest, AuthPacketIsDecryptedAndJudged) {
-    std::array<uint8_t, kAuthPacketLength> plain{};
+    test_support::Packet plain{};
     for (size_t i = 0; i < plain.size(); ++i) {
         plain[i] = static_cast<uint8_t>(i * 7 + 1);
     }
-    uint8_t key[kAes256KeySize];
-    DeriveDriveKey(SampleIdentity().identifier.data(), kDriveIdentifierLength, key);
-    std::array<uint8_t, kAuthPacketLength> cipher{};
-    Aes256EncryptEcb(key, plain.data(), cipher.data(), cipher.size());
+    const test_support::Packet cipher = test_support::Encrypt(plain, drive_.identity());
 
     // No host is registered on a new drive.
-    EXPECT_FALSE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
+    EXPECT_FALSE(test_support::SendPacket(drive_, cipher));
     EXPECT_EQ(drive_.lastErrorCode(), kRefusedNoHost);
     const std::vector<uint8_t> decrypted = drive_.lastAuthPlaintext();
     ASSERT_EQ(decrypted.size(), plain.size());
     EXPECT_TRUE(std::equal(plain.begin(), plain.end(), decrypted.begin()));
 
-    // A judge overrides the hosts either way.
+    // A judge overrides the hosts either way, and the code waits for the status read.
     drive_.SetAuthPacketJudge(
         [](const uint8_t* text, size_t) -> uint8_t { return text[0] == 1 ? 31 : 0; });
-    EXPECT_FALSE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
-    std::array<uint8_t, kCommandStatusLength> status{};
-    ASSERT_TRUE(ReadCommandStatus(drive_.PassThrough(), clock_, &status));
-    EXPECT_EQ(status[0], 31);
-    EXPECT_EQ(status[1], kSubWriteAuthPacket);
+    EXPECT_FALSE(test_support::SendPacket(drive_, cipher));
+    std::array<uint8_t, 4> status{};
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadCommandStatusBlock, kIn, status.data(), 4)));
+    EXPECT_EQ(status, (std::array<uint8_t, 4>{31, 0x41, 0, 0}));
     EXPECT_FALSE(drive_.unlocked());
     drive_.SetAuthPacketJudge([](const uint8_t*, size_t) -> uint8_t { return 0; });
-    EXPECT_TRUE(WriteAuthPacket(drive_.PassThrough(), clock_, cipher.data(), kAuthPacketLength));
+    EXPECT_TRUE(test_support::SendPacket(drive_, cipher));
     EXPECT_TRUE(drive_.unlocked());
+    ASSERT_TRUE(Good(Send(drive_, test_support::kReadCommandStatusBlock, kIn, status.data(), 4)));
+    EXPECT_EQ(status, (std::array<uint8_t, 4>{0, 0x41, 0, 0}));
 }
 
 }  // namespace

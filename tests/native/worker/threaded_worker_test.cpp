@@ -55,6 +55,7 @@ TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
     FastClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
+    SimBusInterfaces interfaces(bus);
     Latin1CodePage codePage;
     RecordingShell shell;
     CountingView view;
@@ -80,7 +81,8 @@ TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
 
     ConnectorSettings settings;
     settings.m_nInterval = 1;
-    ConnectorState state(settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+    ConnectorState state(settings, view,
+                         ConnectorServices{clock, registry, interfaces, codePage, shell});
     state.LoadRecordAtStartup();
     state.ReplaceFingerprint(a);
     state.RequestInitialScan();

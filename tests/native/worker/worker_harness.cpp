@@ -72,6 +72,8 @@ sim::SimIdentity DriveIdentity(char tag) {
     }
     identity.identifier[15] = static_cast<uint8_t>(tag);
     identity.serial = std::string("0123456789A") + tag;
+    // Both products of the line, so that the tracking meets both names of an unlocked disk.
+    identity.productId = tag % 2 == 0 ? sim::kSimProductKx7Fips : sim::kSimProductKx7;
     return identity;
 }
 
@@ -84,7 +86,7 @@ Connector::Connector(uint32_t osVersion) {
     settings.m_nDetachDelay = 10;
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
-        settings, view, ConnectorServices{clock, registry, bus, codePage, shell});
+        settings, view, ConnectorServices{clock, registry, busInterfaces, codePage, shell});
     tree.InsertItem(0, L"OFFICE-PC", 0, 0);
     deviceTree = std::make_unique<DeviceTree>(
         DeviceTreeServices{tree, devices, view, *state, compare, g_noMessages});
@@ -104,6 +106,8 @@ void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {
 }
 
 void Connector::Start() {
+    const SystemTime& today = fingerprint.m_stCollected;
+    bus.SetDate(sim::PackSimDate(today.wYear, today.wMonth, today.wDay));
     state->LoadRecordAtStartup();
     state->ReplaceFingerprint(fingerprint);
     state->RequestInitialScan();

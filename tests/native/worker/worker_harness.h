@@ -14,6 +14,7 @@
 #include "connector/engine/worker/connector_state.h"
 #include "connector/devtree/device_tree.h"
 #include "sim/simulated_bus.h"
+#include "tests/fakes/sim_seams.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_device_info.h"
 #include "tests/fakes/fake_registry.h"
@@ -100,7 +101,8 @@ class Connector {
 
     // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
     void Register(sim::SimulatedDrive& drive, uint32_t mask);
-    // Start-up as the window does it: record, fingerprint, initial scan request.
+    // Start-up as the window does it: record, fingerprint, initial scan request. The drives on
+    // the bus take the fingerprint's date as theirs.
     void Start();
     // Runs the worker until it ends; the script sets the quit request at quitAtMs at the
     // latest, or earlier through its own actions.
@@ -111,6 +113,7 @@ class Connector {
     FakeClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
+    SimBusInterfaces busInterfaces{bus};
     Latin1CodePage codePage;
     RecordingShell shell;
     RecordingView view{clock};
