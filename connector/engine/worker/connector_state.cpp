@@ -69,6 +69,7 @@ void ConnectorState::RequestInitialScan() {
 
 void ConnectorState::RequestReconnect() {
     g_bRescanRequested = 1;
+    ++m_nConnectRequests;
     g_bConnectRequested = 1;
     m_nSettleTicks = m_settings.m_nInterval;
 }
@@ -103,6 +104,7 @@ void ConnectorState::OnDriveNodeArrival(const std::wstring& serial) {
     }
     ++m_nDriveNodes;
     g_bRescanRequested = 1;
+    ++m_nConnectRequests;
     g_bConnectRequested = 1;
     m_nSettleTicks = m_settings.m_nInterval;
 }
@@ -153,14 +155,25 @@ void ConnectorState::ConnectWorker() {
     view_.PostWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam);
 }
 
+void ConnectorState::EndRequest(uint32_t requestsAtStart) {
+    g_bConnectRequested = 0;
+    // A Reconnect or an arrival while the pass ran (perhaps while it showed a box) asked for a
+    // pass of its own; clearing the flag must not swallow it. Cleared first, then checked, so a
+    // request made at any moment survives.
+    if (m_nConnectRequests != requestsAtStart && !g_bQuit) {
+        g_bConnectRequested = 1;
+    }
+}
+
 void ConnectorState::RunPass() {
+    const uint32_t requestsAtStart = m_nConnectRequests;
     if (!m_bRecordLoaded) {
         RegisteredPcRecord record;
         const bool loaded = LoadRegisteredRecord(services_.registry, &record);
         PublishRecord(record, loaded);
         if (!loaded) {
             view_.ShowAppMessage(kNotRegisteredText);
-            g_bConnectRequested = 0;
+            EndRequest(requestsAtStart);
             return;
         }
     }
@@ -177,12 +190,12 @@ void ConnectorState::RunPass() {
         g_bRescanRequested = 0;
     }
     if (m_nDriveCount < 1) {
-        g_bConnectRequested = 0;
+        EndRequest(requestsAtStart);
         return;
     }
     if (PackDate(fingerprint.m_stCollected) > kLatestPackedDate) {
         view_.ShowAppMessage(InvalidDateText(fingerprint.m_stCollected));
-        g_bConnectRequested = 0;
+        EndRequest(requestsAtStart);
         return;
     }
     const int32_t count = m_nDriveCount;
@@ -190,7 +203,7 @@ void ConnectorState::RunPass() {
         DriveTurn(static_cast<size_t>(slot), record, fingerprint);
     }
     if (m_nDriveNodes == startNodes) {
-        g_bConnectRequested = 0;
+        EndRequest(requestsAtStart);
     }
 }
 

@@ -129,6 +129,8 @@ class ConnectorState final : public DriveNodeTracking {
 
   private:
     void RunPass();
+    // Ends the pending request, unless another one was made since the pass began.
+    void EndRequest(uint32_t requestsAtStart);
     void DriveTurn(size_t slot, const RegisteredPcRecord& record,
                    const HostFingerprint& fingerprint);
     void PublishRecord(const RegisteredPcRecord& record, bool loaded);
@@ -136,6 +138,9 @@ class ConnectorState final : public DriveNodeTracking {
 
     ConnectorView& view_;
     ConnectorServices services_;
+    // Counts the requests for a pass (Reconnect, drive arrivals), so a pass can tell whether one
+    // came while it ran.
+    std::atomic<uint32_t> m_nConnectRequests{0};
     Guarded<RegisteredPcRecord> m_record;
     Guarded<HostFingerprint> m_fingerprint;
     Guarded<std::wstring> m_strDeviceSerial;

@@ -375,3 +375,34 @@ TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {
 
 }  // namespace
 }  // namespace kx7::test
+
+namespace kx7::test {
+namespace {
+
+// A Reconnect chosen while a pass shows its box is a request of its own: the pass that ends
+// afterwards must not clear it.
+TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+    c.Register(drive, kAllItems);
+    drive.SetHostPairEnabled(false);
+    bool reconnected = false;
+    c.view.onCall = [&](const ViewCall& call) {
+        if (call.kind == ViewCall::kRefusalBox && !reconnected) {
+            reconnected = true;
+            drive.SetHostPairEnabled(true);  // the user fixed the drive meanwhile
+            c.state->RequestReconnect();
+        }
+    };
+    c.Start();
+    c.At(1000, [&] { c.bus.Plug(drive); });
+    c.Run(30000);
+    EXPECT_TRUE(reconnected);
+    EXPECT_TRUE(drive.unlocked()) << "the Reconnect made during the box was served";
+    EXPECT_EQ(drive.CountOf(SimCommand::kWriteAuthPacket), 2u);
+    EXPECT_EQ(g_bConnectRequested, 0) << "and then the request ended";
+}
+
+}  // namespace
+}  // namespace kx7::test

@@ -1,0 +1,347 @@
+// The main job end to end: the simulation build of the connector (the shipped program with its
+// device seams bound to a simulated bus) unlocks, refuses and tracks simulated drives, driven from
+// outside as a user and the system would, and checked by what a user sees.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/win32/sim_pipe_win.h"
+#include "tests/e2e/process_driver_win.h"
+#include "tests/win32/cleanup/standin_log.h"
+
+namespace kx7::e2e {
+namespace {
+
+const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
+const wchar_t kClass[] = L"KX7AutoConnector_Class";
+const wchar_t kAppCaption[] = L"KX7AutoConnector";                 // framework boxes
+const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";  // the drive's refusals
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
+const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
+const wchar_t kPcInfoKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+const wchar_t kNotRegistered[] =
+    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
+    L"KX7.";
+constexpr int kLog = 1001;
+constexpr int kSerial = 1004;
+constexpr DWORD kTimeoutMs = 30000;
+
+std::string Field(const std::string& answer, const std::string& key) {
+    const size_t at = answer.find(" " + key + "=");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const size_t start = at + key.size() + 2;
+    return answer.substr(start, answer.find(' ', start) - start);
+}
+
+class SimulatedDrives : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(FindWindowW(nullptr, kTitle), nullptr) << "a connector is already running";
+        DeleteUserKey(kSettingsKey);
+        DeleteUserKey(kAgentKey);
+        ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 2));  // a 1 s settle wait
+        DeleteFileW(StandInLog().c_str());
+        // This PC is registered before the connector starts, so its first pass stays silent.
+        ASSERT_EQ(Pair(L"this none KX7NOTHING000000 --print").rfind("host none ", 0), 0u);
+    }
+    void TearDown() override {
+        connector.Kill();
+        SetEnvironmentVariableW(L"KX7SIM_SCRIPT", nullptr);
+        DeleteUserKey(kSettingsKey);
+        DeleteUserKey(kAgentKey);
+    }
+
+    static std::wstring SimDir() {
+        std::wstring exe = ProgramPath(L"sim\\KX7AutoConnector.exe");
+        return exe.substr(0, exe.rfind(L'\\') + 1);
+    }
+    static std::wstring StandInLog() { return SimDir() + test::kStandInLogName; }
+
+    HWND Start() {
+        if (!connector.Start(ProgramPath(L"sim\\KX7AutoConnector.exe"), L"")) {
+            return nullptr;
+        }
+        window = WaitForWindow(kClass, kTitle, connector.pid(), kTimeoutMs);
+        return window;
+    }
+
+    static std::string Sim(const std::string& line) { return sim::SendSimCommand(line); }
+
+    // Runs the pairing helper; returns what it printed.
+    static std::string Pair(const std::wstring& arguments) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring out = std::wstring(temp) + L"kx7pair.out";
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        HANDLE file = CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_ALWAYS, 0, nullptr);
+        std::wstring line = L"\"" + ProgramPath(L"kx7pair.exe") + L"\" " + arguments;
+        std::vector<wchar_t> mutableLine(line.begin(), line.end());
+        mutableLine.push_back(L'\0');
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = file;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &info)) {
+            WaitForSingleObject(info.hProcess, kTimeoutMs);
+            CloseHandle(info.hProcess);
+            CloseHandle(info.hThread);
+        }
+        CloseHandle(file);
+        std::ifstream in(out.c_str());
+        std::string text;
+        std::getline(in, text);
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        return text;
+    }
+
+    // Adds a drive and pairs this PC with it.
+    void AddPaired(const std::string& name, const std::string& id, const std::string& extra = "") {
+        ASSERT_EQ(Sim("add " + name + " id=" + id + " " + extra), "ok");
+        ASSERT_EQ(Pair(L"this " + std::wstring(name.begin(), name.end()) + L" " +
+                       std::wstring(id.begin(), id.end())),
+                  "ok");
+    }
+
+    bool WaitStatus(const std::string& name, const std::string& key, const std::string& value,
+                    DWORD timeoutMs = kTimeoutMs) {
+        return WaitUntil([&] { return Field(Sim("status " + name), key) == value; }, timeoutMs);
+    }
+
+    HWND WaitForBox(const wchar_t* caption, DWORD timeoutMs = kTimeoutMs) {
+        return WaitForWindow(L"#32770", caption, connector.pid(), timeoutMs);
+    }
+
+    // The box that is up: its text, then OK.
+    std::wstring Dismiss(HWND box) {
+        const std::wstring text = MessageBoxText(box);
+        ClickButton(box, IDOK);
+        WaitUntil([&] { return IsWindow(box) == FALSE; }, kTimeoutMs);
+        return text;
+    }
+
+    void ExitAndExpectCleanEnd(DWORD timeoutMs = 20000) {
+        PostMessageW(window, WM_COMMAND, 32775, 0);
+        HWND box = WaitForBox(kAppCaption);
+        ASSERT_NE(box, nullptr);
+        ClickButton(box, IDOK);
+        DWORD code = 1234;
+        ASSERT_TRUE(connector.WaitExit(timeoutMs, &code));
+        EXPECT_EQ(code, 0u);
+    }
+
+    ChildProcess connector;
+    HWND window = nullptr;
+};
+
+TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem) {
+    ASSERT_NE(Start(), nullptr);
+    AddPaired("good", "KX7GOOD000000001", "serial=GOOD0001");
+    ASSERT_EQ(Sim("plug good"), "ok");
+    ASSERT_TRUE(WaitStatus("good", "unlocked", "1"));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ControlText(window, kLog).find(L"Adding USBSTOR\\DISK&VEN_SVI&PROD_") !=
+                   std::wstring::npos;
+        },
+        kTimeoutMs))
+        << "the unlocked disk's arrival is logged";
+    EXPECT_EQ(ControlText(window, kLog).find(L"Adding USB\\VID_6B2F&PID_1180\\GOOD0001\r\n"), 0u);
+    EXPECT_EQ(ControlText(window, kSerial), L"GOOD0001");
+    EXPECT_EQ(WaitForBox(kRefusalCaption, 1500), nullptr) << "no box for an accepted drive";
+
+    struct Case {
+        const char* fault;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {"refuse=27", L"The HostPair mode is disable. After changing the KX7 setup, use."},
+        {"refuse=28", L"Empty Host PC ID !"},
+        {"refuse=29", L"Can't find PC ID !"},
+        {"refuse=30", L"The system authentication has expired !"},
+        {"refuse=99", L"KX7 Invalid Error code !, Cmd = 41, Err Code = 99"},
+        {"check=commandstatus:on", L"KX7 System Error !, Cmd = 0, Err Code = 0"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "refusing" + std::to_string(++n);
+        const std::string id = "KX7REFUSE0000" + std::to_string(100 + n);
+        AddPaired(name, id, "serial=REFUSE" + std::to_string(n));
+        const std::string fault = c.fault;
+        if (fault.rfind("check=", 0) == 0) {
+            ASSERT_EQ(Sim("fault " + name + " refuse=29 " + fault), "ok");
+        } else {
+            ASSERT_EQ(Sim("fault " + name + " " + fault), "ok");
+        }
+        ASSERT_EQ(Sim("plug " + name), "ok");
+        HWND box = WaitForBox(kRefusalCaption);
+        ASSERT_NE(box, nullptr) << c.fault;
+        EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr) << "the refusal box has no owner";
+        EXPECT_EQ(ControlText(window, kLog), c.text) << "the log shows the refusal alone";
+        EXPECT_EQ(Dismiss(box), c.text) << c.fault;
+        EXPECT_EQ(Field(Sim("status " + name), "unlocked"), "0");
+        ASSERT_EQ(Sim("unplug " + name), "ok");
+    }
+
+    // Firmware older than 1.19: the framework's box, and the drive is not served.
+    AddPaired("old", "KX7OLDFIRMWARE01", "fw=1.18");
+    ASSERT_EQ(Sim("plug old"), "ok");
+    HWND box = WaitForBox(kAppCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Dismiss(box), L"Can't support KX7 firmware version ! (Above V1.19)");
+    EXPECT_EQ(Field(Sim("status old"), "auth"), "0");
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(SimulatedDrives, TwoDrivesOfWhichTheFirstRefusesAreServedInTurn) {
+    ASSERT_NE(Start(), nullptr);
+    AddPaired("first", "KX7FIRST00000001", "serial=FIRST001");
+    AddPaired("second", "KX7SECOND0000002", "serial=SECOND02 pid=1181");
+    ASSERT_EQ(Sim("fault first hostpair=off"), "ok");
+    ASSERT_EQ(Sim("plug first"), "ok");
+    ASSERT_EQ(Sim("plug second"), "ok");
+    HWND box = WaitForBox(kRefusalCaption);
+    ASSERT_NE(box, nullptr);
+    Sleep(2000);
+    EXPECT_EQ(Field(Sim("status second"), "auth"), "0")
+        << "the second drive waits for the first one's box";
+    EXPECT_EQ(Dismiss(box), L"The HostPair mode is disable. After changing the KX7 setup, use.");
+    ASSERT_TRUE(WaitStatus("second", "unlocked", "1"));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ControlText(window, kLog).find(L"PROD_KX7FIPS") != std::wstring::npos; },
+        kTimeoutMs))
+        << "a 1181 drive's disk is the FIPS one";
+
+    // Reconnect serves the refused drive again once it would accept.
+    ASSERT_EQ(Sim("fault first hostpair=on"), "ok");
+    PostMessageW(window, WM_COMMAND, 32780, 0);
+    ASSERT_TRUE(WaitStatus("first", "unlocked", "1"));
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(SimulatedDrives, UnregisteredPcIsToldWhenADriveArrives) {
+    DeleteUserKey(kAgentKey);
+    ASSERT_NE(Start(), nullptr);
+    // The first pass at start-up finds no record.
+    HWND box = WaitForBox(kAppCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Dismiss(box), kNotRegistered);
+    ASSERT_EQ(Sim("add lonely id=KX7LONELY0000001"), "ok");
+    ASSERT_EQ(Sim("plug lonely"), "ok");
+    box = WaitForBox(kAppCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Dismiss(box), kNotRegistered);
+    EXPECT_EQ(Field(Sim("status lonely"), "calls"), "0") << "the drive is never asked";
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
+    // Paired, then the registered adapter is another one: bound by MAC address only.
+    const std::string host = Pair(L"this macbound KX7MACBOUND00001 --print");
+    ASSERT_EQ(host.rfind("host macbound ", 0), 0u) << host;
+    wchar_t current[64] = {};
+    DWORD size = sizeof(current);
+    RegGetValueW(HKEY_CURRENT_USER, kPcInfoKey, L"MACID", RRF_RT_REG_SZ, nullptr, current, &size);
+    wchar_t description[256] = {};
+    size = sizeof(description);
+    RegGetValueW(HKEY_CURRENT_USER, kPcInfoKey, L"NICDescription", RRF_RT_REG_SZ, nullptr,
+                 description, &size);
+    const wchar_t registered[] = L"00-11-22-33-44-55";
+    RegSetKeyValueW(HKEY_CURRENT_USER, kPcInfoKey, L"MACID", REG_SZ, registered,
+                    sizeof(registered));
+    ASSERT_TRUE(WriteUserDword(kPcInfoKey, L"NICIndex", 3));
+    ASSERT_TRUE(
+        WriteUserDword(L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\KX7MACBOUND00001", L"Mode", 1));
+
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_EQ(Sim("add macbound id=KX7MACBOUND00001"), "ok");
+    ASSERT_EQ(Sim(host), "ok");
+    ASSERT_EQ(Sim("plug macbound"), "ok");
+    HWND box = WaitForBox(kAppCaption);
+    ASSERT_NE(box, nullptr);
+    // With the registered adapter gone, no adapter is chosen: the current MAC is empty.
+    (void)current;
+    EXPECT_EQ(Dismiss(box), std::wstring(L"Error ! System environment has changed.\r\n\r\n") +
+                                L"Nic #3 Name : " + description + L"\r\n" +
+                                L"Entry   MAC ID : 00-11-22-33-44-55\r\n" +
+                                L"Current MAC ID : \r\n");
+    EXPECT_EQ(Field(Sim("status macbound"), "auth"), "0");
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStartsTheCleanup) {
+    const std::string host = Pair(L"this early KX7EARLY00000001 --print");
+    ASSERT_TRUE(WriteUserDword(kPcInfoKey, L"CleanRegistry", 1));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring script = std::wstring(temp) + L"kx7sim-start.txt";
+    {
+        std::ofstream out(script.c_str());
+        out << "add early id=KX7EARLY00000001 serial=EARLY001\n" << host << "\nplug early\n";
+    }
+    SetEnvironmentVariableW(L"KX7SIM_SCRIPT", script.c_str());
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_TRUE(WaitStatus("early", "unlocked", "1")) << "the first pass serves it";
+    EXPECT_EQ(ControlText(window, kLog).find(L"Adding USB\\VID"), std::wstring::npos)
+        << "its arrival was before the program listened";
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ControlText(window, kLog).find(L"Adding USBSTOR") != std::wstring::npos; },
+        kTimeoutMs));
+
+    // Removing the unlocked drive starts the cleanup tool once, more than 10 ticks later.
+    const ULONGLONG removed = GetTickCount64();
+    ASSERT_EQ(Sim("unplug early"), "ok");
+    ASSERT_TRUE(WaitUntil(
+        [&] { return GetFileAttributesW(StandInLog().c_str()) != INVALID_FILE_ATTRIBUTES; },
+        kTimeoutMs));
+    EXPECT_GT(GetTickCount64() - removed, 10 * 500u);
+    Sleep(8000);
+    std::ifstream log(StandInLog().c_str());
+    std::string line;
+    int starts = 0;
+    while (std::getline(log, line)) {
+        ++starts;
+        EXPECT_NE(line.find("SVCleanRegWin7.exe"), std::string::npos) << line;
+    }
+    EXPECT_EQ(starts, 1);
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(SimulatedDrives, UnpluggedDuringAPassAndExitDuringAPass) {
+    ASSERT_NE(Start(), nullptr);
+    AddPaired("yanked", "KX7YANKED0000001", "serial=YANKED01");
+    // The drive stops answering as the pass begins, then is pulled out.
+    ASSERT_EQ(Sim("fault yanked stall=on"), "ok");
+    ASSERT_EQ(Sim("plug yanked"), "ok");
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(window, kSerial) == L"YANKED01"; }, kTimeoutMs));
+    Sleep(3000);  // the settle wait is over: the pass is retrying the silent drive
+    ASSERT_EQ(Sim("unplug yanked"), "ok");
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(window, kSerial).empty(); }, kTimeoutMs))
+        << "the window keeps answering while the pass waits";
+
+    // Exit now: the pass ends first (its calls give up within a minute), then the program.
+    PostMessageW(window, WM_COMMAND, 32775, 0);
+    HWND box = WaitForBox(kAppCaption);
+    ASSERT_NE(box, nullptr);
+    ClickButton(box, IDOK);
+    DWORD code = 1234;
+    EXPECT_FALSE(connector.WaitExit(1000, &code)) << "the running pass is finished first";
+    ASSERT_TRUE(connector.WaitExit(120000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(FindWindowW(L"#32770", kRefusalCaption), nullptr) << "no box for a vanished drive";
+}
+
+}  // namespace
+}  // namespace kx7::e2e
