@@ -5,14 +5,6 @@
 namespace kx7::sim {
 namespace {
 
-// The setup classes of the devices a drive shows.
-constexpr InterfaceGuid kUsbClass = {
-    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-constexpr InterfaceGuid kDiskDriveClass = {
-    0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-constexpr InterfaceGuid kCdromClass = {
-    0x4D36E965, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
 struct ListedDevice {
     std::wstring instanceId;
     InterfaceGuid classGuid;
@@ -88,18 +80,18 @@ std::unique_ptr<DeviceInfoSet> SimDeviceInfoSource::GetClassDevs(const std::wstr
         const bool plugged = drive.plugged();
         const bool unlocked = drive.unlocked();
         if (enumerator == L"USB" && (named.everPlugged || plugged) && (plugged || !presentOnly)) {
-            devices.push_back(
-                {SimInstanceIdOf(names.usbNodeName), kUsbClass, L"", L"USB Mass Storage Device"});
+            devices.push_back({SimInstanceIdOf(names.usbNodeName), kGuidDevclassUsb, L"",
+                               L"USB Mass Storage Device"});
         }
         if (enumerator != L"USBSTOR") {
             continue;
         }
         if (plugged && !unlocked) {
-            devices.push_back({SimInstanceIdOf(names.cdromName), kCdromClass,
+            devices.push_back({SimInstanceIdOf(names.cdromName), kGuidDevclassCdrom,
                                L"SVI Virtual CD Drive USB Device", L"CD-ROM Drive"});
         }
         if ((named.everUnlocked || unlocked) && ((plugged && unlocked) || !presentOnly)) {
-            devices.push_back({SimInstanceIdOf(names.diskName), kDiskDriveClass,
+            devices.push_back({SimInstanceIdOf(names.diskName), kGuidDevclassDiskDrive,
                                L"SVI " + ProductText(names.diskName) + L" USB Device",
                                L"Disk drive"});
         }
@@ -108,11 +100,11 @@ std::unique_ptr<DeviceInfoSet> SimDeviceInfoSource::GetClassDevs(const std::wstr
 }
 
 bool SimDeviceInfoSource::GetClassDescription(const InterfaceGuid& classGuid, std::wstring* text) {
-    if (classGuid == kUsbClass) {
+    if (classGuid == kGuidDevclassUsb) {
         *text = L"Universal Serial Bus controllers";
-    } else if (classGuid == kDiskDriveClass) {
+    } else if (classGuid == kGuidDevclassDiskDrive) {
         *text = L"Disk drives";
-    } else if (classGuid == kCdromClass) {
+    } else if (classGuid == kGuidDevclassCdrom) {
         *text = L"DVD/CD-ROM drives";
     } else {
         return false;

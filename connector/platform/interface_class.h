@@ -38,4 +38,16 @@ constexpr InterfaceGuid kGuidDevinterfaceCdrom = {
 constexpr InterfaceGuid kGuidDevinterfaceUsbDevice = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
+// Device setup classes (not interface classes): where the system files the devices a drive shows,
+// and so which class node of the device tree they go under.
+// {36FC9E60-C465-11CF-8056-444553540000}: USB controllers and devices.
+constexpr InterfaceGuid kGuidDevclassUsb = {
+    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+// {4D36E967-E325-11CE-BFC1-08002BE10318}: disk drives.
+constexpr InterfaceGuid kGuidDevclassDiskDrive = {
+    0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+// {4D36E965-E325-11CE-BFC1-08002BE10318}: CD-ROM drives.
+constexpr InterfaceGuid kGuidDevclassCdrom = {
+    0x4D36E965, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
 }  // namespace kx7

@@ -28,8 +28,6 @@ const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c0
 // {745A17A0-74D3-11D0-B6FE-00A0C90F57DA}: the setup class of human interface devices.
 constexpr InterfaceGuid kHidClass = {
     0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
-constexpr InterfaceGuid kUsbClass = {
-    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 class DeviceTreeTest : public ::testing::Test {
   protected:
@@ -38,7 +36,7 @@ class DeviceTreeTest : public ::testing::Test {
         c.devices.devices = {
             {kMouseId, kHidClass, L"", L"HID-compliant mouse", true, false},
             {kKeyboardId, kHidClass, L"", L"", true, false},
-            {kUsbId1181, kUsbClass, L"", L"USB Mass Storage Device", true, false},
+            {kUsbId1181, kGuidDevclassUsb, L"", L"USB Mass Storage Device", true, false},
         };
     }
     void Arrive(const wchar_t* name) {

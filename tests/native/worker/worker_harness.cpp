@@ -10,13 +10,6 @@ namespace {
 
 const wchar_t kPcInfo[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 
-// {36FC9E60-C465-11CF-8056-444553540000} and {4D36E967-E325-11CE-BFC1-08002BE10318}: the setup
-// classes of USB devices and of disk drives.
-constexpr InterfaceGuid kUsbClass = {
-    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-constexpr InterfaceGuid kDiskDriveClass = {
-    0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
 class NoMessages final : public SystemMessages {
   public:
     std::wstring Lookup(uint32_t) override { return std::wstring(); }
@@ -91,8 +84,8 @@ Connector::Connector(uint32_t osVersion) {
     deviceTree = std::make_unique<DeviceTree>(
         DeviceTreeServices{tree, devices, view, *state, compare, g_noMessages});
     deviceTree->SetRootItem(tree.GetChildItem(0));
-    devices.classDescriptions = {{kUsbClass, L"Universal Serial Bus controllers"},
-                                 {kDiskDriveClass, L"Disk drives"}};
+    devices.classDescriptions = {{kGuidDevclassUsb, L"Universal Serial Bus controllers"},
+                                 {kGuidDevclassDiskDrive, L"Disk drives"}};
     clock.OnSleep([this](uint32_t) { OnSleep(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
@@ -153,7 +146,8 @@ void Connector::OnEvent(const sim::SimDeviceEvent& event) {
         if (known == nullptr) {
             const bool usb = EnumeratorOf(id) == L"USB";
             devices.devices.push_back(
-                FakeDevice{id, usb ? kUsbClass : kDiskDriveClass, usb ? L"" : L"SVI KX7 USB Device",
+                FakeDevice{id, usb ? kGuidDevclassUsb : kGuidDevclassDiskDrive,
+                           usb ? L"" : L"SVI KX7 USB Device",
                            usb ? L"USB Mass Storage Device" : L"Disk drive", true, false});
             known = &devices.devices.back();
         }
