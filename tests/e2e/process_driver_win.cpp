@@ -16,6 +16,21 @@ std::wstring ProgramPath(const wchar_t* exeName) {
     return path + exeName;
 }
 
+namespace {
+
+// The quoted program and its arguments, in the writable buffer CreateProcessW wants.
+std::vector<wchar_t> CommandLine(const std::wstring& exePath, const std::wstring& arguments) {
+    std::wstring line = L"\"" + exePath + L"\"";
+    if (!arguments.empty()) {
+        line += L" " + arguments;
+    }
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+}  // namespace
+
 ChildProcess::~ChildProcess() {
     Kill();
     if (info_.hProcess != nullptr) {
@@ -25,12 +40,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments) {
-    std::wstring commandLine = L"\"" + exePath + L"\"";
-    if (!arguments.empty()) {
-        commandLine += L" " + arguments;
-    }
-    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back(L'\0');
+    std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     return CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -65,12 +75,7 @@ bool RunCapturingOutput(const std::wstring& exePath, const std::wstring& argumen
         return false;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    std::wstring commandLine = L"\"" + exePath + L"\"";
-    if (!arguments.empty()) {
-        commandLine += L" " + arguments;
-    }
-    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back(L'\0');
+    std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -25,6 +25,9 @@ const char kComputerName[] = "KX7-CHECK-PC";
 // A DigitalProductId of zeros but for a 1 in the key's lowest byte.
 const char kProductKey[] = "BBBBB-BBBBB-BBBBB-BBBBB-BBBBC";
 constexpr DWORD kRunTimeoutMs = 30000;
+const char kNotRegisteredResult[] =
+    "  KX7E2EDRIVE0001: would fail: \"Error ! This computer is not registered on the "
+    "HostPair.\\r\\n\\r\\nPlease register to use the KX7.\"";
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
@@ -164,10 +167,7 @@ TEST_F(HostCheckProgram, MissingRecordIsReportedAndNotCreated) {
                         "  cannot be loaded: the key does not exist: this PC has not been "
                         "registered"))
         << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  KX7E2EDRIVE0001: would fail: \"Error ! This computer is not "
-                        "registered on the HostPair.\\r\\n\\r\\nPlease register to use the "
-                        "KX7.\""));
+    EXPECT_TRUE(HasLine(out, kNotRegisteredResult));
     EXPECT_FALSE(UserKeyExists(kRecordKey));
     EXPECT_TRUE(UserKeyExists(kAgentKey));
 }
@@ -179,10 +179,7 @@ TEST_F(HostCheckProgram, DriveWithModeZeroIsNotRegistered) {
     const std::string out = Run(&exitCode);
     EXPECT_EQ(exitCode, 1u) << out;
     EXPECT_TRUE(HasLine(out, "Drive KX7E2EDRIVE0001, \"Mode\" 0x00000000")) << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  KX7E2EDRIVE0001: would fail: \"Error ! This computer is not "
-                        "registered on the HostPair.\\r\\n\\r\\nPlease register to use the "
-                        "KX7.\""));
+    EXPECT_TRUE(HasLine(out, kNotRegisteredResult));
 }
 
 }  // namespace
