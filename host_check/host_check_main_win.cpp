@@ -46,10 +46,24 @@ void Write(const std::wstring& text) {
     WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+// Started from Explorer ("Run as administrator"), the program gets a console of its own that
+// would close with it before the report could be read.
+void WaitIfConsoleIsOurOwn() {
+    DWORD processes[2] = {};
+    if (GetConsoleProcessList(processes, 2) != 1) {
+        return;
+    }
+    Write(L"\r\nPress Enter to close this window.\r\n");
+    wchar_t line[64];
+    DWORD read = 0;
+    ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), line, 64, &read, nullptr);
+}
+
 }  // namespace
 
 int wmain() {
     const kx7::HostCheckReport report = kx7::RunHostCheck(kx7::SystemHostSources(), RunsElevated());
     Write(report.text);
+    WaitIfConsoleIsOurOwn();
     return report.exitCode;
 }
