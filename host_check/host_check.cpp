@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "connector/engine/record.h"
