@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "connector/device/vendor_commands.h"
-#include "connector/platform/reg_values.h"
 #include "connector/platform/registration.h"
 
 namespace kx7 {
@@ -120,13 +119,9 @@ int DiscoverDrives(DiscoveryContext& context, const InterfaceGuid& interfaceClas
         if (table->interfaceKind[slot] != kInterfaceKindCdrom) {
             continue;
         }
-        // A missing key or value, or one of another type, reads as negative: the drive stays
-        // at 0, which means this computer is not registered for it.
-        const int32_t mode = ReadRegDword(
-            context.registry, DriveBindingKeyPath(context.codePage, table->driveId[slot]), L"Mode");
-        if (mode >= 0) {
-            table->mode[slot] = mode;
-        }
+        // An unusable value leaves the drive at 0: this computer is not registered for it.
+        table->mode[slot] = static_cast<int32_t>(ReadDriveBindingMask(
+            context.registry, DriveBindingKeyPath(context.codePage, table->driveId[slot])));
     }
     return static_cast<int>(admitted);
 }

@@ -3,6 +3,13 @@
 namespace kx7 {
 
 bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record) {
+    RecordLoadFailure unused;
+    return LoadRegisteredRecord(registry, record, &unused);
+}
+
+bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record,
+                          RecordLoadFailure* failure) {
+    *failure = RecordLoadFailure();
     const std::wstring keyPath = RecordKeyPath();
     bool ok = true;
 
@@ -26,8 +33,14 @@ bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record) {
     for (const StringValue& value : kStrings) {
         std::wstring& member = record->*value.member;
         member.clear();
-        if (ok && ReadRegString(registry, keyPath, value.name, &member) < 0) {
+        if (!ok) {
+            continue;
+        }
+        const int rc = ReadRegString(registry, keyPath, value.name, &member);
+        if (rc < 0) {
             ok = false;
+            failure->valueName = value.name;
+            failure->code = rc;
         }
     }
 

@@ -18,4 +18,13 @@ namespace kx7 {
 // should load into a copy and publish it under its own lock.
 bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record);
 
+// Why a load failed: the first string value that could not be read and the code ReadRegString
+// gave for it (kRegKeyUnavailable or kRegValueUnreadable). Empty after a successful load.
+struct RecordLoadFailure {
+    const wchar_t* valueName = nullptr;
+    int code = 0;
+};
+bool LoadRegisteredRecord(Registry& registry, RegisteredPcRecord* record,
+                          RecordLoadFailure* failure);
+
 }  // namespace kx7

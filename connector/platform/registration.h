@@ -7,6 +7,7 @@
 #include <string>
 
 #include "connector/platform/code_page.h"
+#include "connector/platform/registry.h"
 
 namespace kx7 {
 
@@ -31,5 +32,12 @@ std::wstring RecordKeyPath();
 // backslash. The identifier is ANSI text ending at its first zero byte, or all 16 bytes,
 // widened through the code page.
 std::wstring DriveBindingKeyPath(AnsiCodePage& codePage, const uint8_t identifier[16]);
+// The same for an identifier that is already wide text, such as a subkey name of the agent key.
+std::wstring DriveBindingKeyPath(const std::wstring& identifier);
+
+// A drive's binding mask from its "Mode" value under bindingKeyPath. A missing key or value,
+// one of another type and a value of 0x80000000 or more all give 0: this computer is not
+// registered for the drive.
+uint32_t ReadDriveBindingMask(Registry& registry, const std::wstring& bindingKeyPath);
 
 }  // namespace kx7

@@ -12,6 +12,7 @@ constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorMoreData = 234;
+constexpr long kErrorNoMoreItems = 259;
 
 constexpr uint32_t kRegNone = 0;
 constexpr uint32_t kRegSz = 1;
@@ -45,6 +46,10 @@ class Registry {
                             uint32_t* size) = 0;
     // Writes a REG_DWORD, replacing a value of that name whatever its type.
     virtual long SetDword(RegKey key, const std::wstring& name, uint32_t value) = 0;
+    // As RegEnumKeyExW: the name of the index-th subkey of an open key (opened with
+    // KEY_ENUMERATE_SUB_KEYS, which the read-write mask includes), kErrorNoMoreItems past the
+    // last one.
+    virtual long EnumSubKey(RegKey key, uint32_t index, std::wstring* name) = 0;
     virtual void CloseKey(RegKey key) = 0;
 };
 

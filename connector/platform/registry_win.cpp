@@ -45,6 +45,18 @@ class Win32Registry final : public Registry {
                               reinterpret_cast<const BYTE*>(&data), sizeof(data));
     }
 
+    long EnumSubKey(RegKey key, uint32_t index, std::wstring* name) override {
+        // A key name has at most 255 characters.
+        wchar_t buffer[256] = {};
+        DWORD chars = 256;
+        LONG rc = RegEnumKeyExW(reinterpret_cast<HKEY>(key), index, buffer, &chars, nullptr,
+                                nullptr, nullptr, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            name->assign(buffer, chars);
+        }
+        return rc;
+    }
+
     void CloseKey(RegKey key) override { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 };
 

@@ -16,6 +16,21 @@ std::wstring ProgramPath(const wchar_t* exeName) {
     return path + exeName;
 }
 
+namespace {
+
+// The quoted program and its arguments, in the writable buffer CreateProcessW wants.
+std::vector<wchar_t> CommandLine(const std::wstring& exePath, const std::wstring& arguments) {
+    std::wstring line = L"\"" + exePath + L"\"";
+    if (!arguments.empty()) {
+        line += L" " + arguments;
+    }
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+}  // namespace
+
 ChildProcess::~ChildProcess() {
     Kill();
     if (info_.hProcess != nullptr) {
@@ -25,12 +40,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments) {
-    std::wstring commandLine = L"\"" + exePath + L"\"";
-    if (!arguments.empty()) {
-        commandLine += L" " + arguments;
-    }
-    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back(L'\0');
+    std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     return CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -54,6 +64,49 @@ void ChildProcess::Kill() {
         TerminateProcess(info_.hProcess, 99);
         WaitForSingleObject(info_.hProcess, 10000);
     }
+}
+
+bool RunCapturingOutput(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs,
+                        std::string* output, DWORD* exitCode) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return false;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION info = {};
+    const bool started = CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info) != 0;
+    // Only the child may hold the write end, or the read below never sees the end.
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return false;
+    }
+    output->clear();
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
+        output->append(chunk, got);
+    }
+    CloseHandle(readEnd);
+    const bool ended = WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (ended) {
+        GetExitCodeProcess(info.hProcess, exitCode);
+    } else {
+        TerminateProcess(info.hProcess, 99);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return ended;
 }
 
 namespace {

@@ -31,6 +31,11 @@ class ChildProcess {
     PROCESS_INFORMATION info_ = {};
 };
 
+// Runs a console program to its end with its standard output in a pipe. False when it cannot
+// be started or has not ended timeoutMs after its output closed.
+bool RunCapturingOutput(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs,
+                        std::string* output, DWORD* exitCode);
+
 // Polls until a top-level window of this class and title (either may be null) exists, owned by
 // the process (0: any process); null on time-out.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs);

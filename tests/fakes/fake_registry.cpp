@@ -26,7 +26,10 @@ FakeRegistry::Key& FakeRegistry::Ensure(RegRoot root, const std::wstring& path) 
     const KeyId id = Normal(root, path);
     for (size_t pos = id.second.find(L'\\'); pos != std::wstring::npos;
          pos = id.second.find(L'\\', pos + 1)) {
-        keys_[{id.first, id.second.substr(0, pos)}];
+        Key& parent = keys_[{id.first, id.second.substr(0, pos)}];
+        if (parent.path.empty()) {
+            parent.path = path.substr(0, pos);  // lower-casing keeps the length
+        }
     }
     Key& key = keys_[id];
     key.path = path;
@@ -159,6 +162,31 @@ long FakeRegistry::SetDword(RegKey key, const std::wstring& name, uint32_t value
               {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}};
     return kErrorSuccess;
+}
+
+long FakeRegistry::EnumSubKey(RegKey key, uint32_t index, std::wstring* name) {
+    auto handle = handles_.find(key);
+    if (handle == handles_.end()) {
+        return 6;
+    }
+    const KeyId& parent = handle->second;
+    const std::wstring prefix = parent.second + L'\\';
+    uint32_t seen = 0;
+    for (const auto& [id, k] : keys_) {
+        if (id.first != parent.first || id.second.compare(0, prefix.size(), prefix) != 0 ||
+            id.second.find(L'\\', prefix.size()) != std::wstring::npos) {
+            continue;
+        }
+        if (seen++ == index) {
+            std::wstring spelled = k.path;
+            while (!spelled.empty() && spelled.back() == L'\\') {
+                spelled.pop_back();
+            }
+            *name = spelled.substr(spelled.rfind(L'\\') + 1);
+            return kErrorSuccess;
+        }
+    }
+    return kErrorNoMoreItems;
 }
 
 void FakeRegistry::CloseKey(RegKey key) {

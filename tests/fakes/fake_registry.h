@@ -59,12 +59,14 @@ class FakeRegistry final : public Registry {
     long QueryValue(RegKey key, const std::wstring& name, uint32_t* type, uint8_t* data,
                     uint32_t* size) override;
     long SetDword(RegKey key, const std::wstring& name, uint32_t value) override;
+    // Subkeys in the order of their lower-case names, as the system lists them.
+    long EnumSubKey(RegKey key, uint32_t index, std::wstring* name) override;
     void CloseKey(RegKey key) override;
 
   private:
     using KeyId = std::pair<int, std::wstring>;
     struct Key {
-        std::wstring path;
+        std::wstring path;                     // as first spelled
         std::map<std::wstring, Value> values;  // by lower-case name
     };
 

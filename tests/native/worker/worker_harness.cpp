@@ -90,6 +90,10 @@ Connector::Connector(uint32_t osVersion) {
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
 
+Connector::~Connector() {
+    deviceTree->ReleaseAll();
+}
+
 void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {
     drive.AddHost(HostFor(fingerprint, mask, sim::PackSimDate(2030, 1, 1)));
     const sim::SimIdentity identity = drive.identity();

@@ -16,32 +16,8 @@
 namespace kx7 {
 namespace {
 
-// "02:fc:00:00:00:01" as the fingerprint writes it.
-std::wstring LinuxMacText(const std::string& address) {
-    std::wstring text;
-    for (char c : test::TrimLine(address)) {
-        text.push_back(c == ':' ? L'-' : static_cast<wchar_t>(std::toupper(c)));
-    }
-    return text;
-}
-
-// The addresses of the kernel's Ethernet interfaces (ARPHRD_ETHER, type 1): the ones Wine
-// reports as type 6. Loopback has its own type and is not listed.
-std::vector<std::wstring> LinuxEthernetMacs() {
-    const std::wstring root = L"Z:\\sys\\class\\net";
-    std::vector<std::wstring> macs;
-    for (const std::wstring& name : test::ListLinuxDirectory(root)) {
-        const std::wstring dir = root + L"\\" + name;
-        if (test::TrimLine(test::ReadLinuxFile(dir + L"\\type")) == "1") {
-            macs.push_back(LinuxMacText(test::ReadLinuxFile(dir + L"\\address")));
-        }
-    }
-    std::sort(macs.begin(), macs.end());
-    return macs;
-}
-
 TEST(SystemAdapters, WiredAdaptersAreTheKernelsEthernetInterfaces) {
-    const std::vector<std::wstring> expected = LinuxEthernetMacs();
+    const std::vector<std::wstring> expected = test::LinuxEthernetMacs();
     ASSERT_FALSE(expected.empty()) << "no Ethernet interface visible through Z:";
 
     std::vector<NetworkAdapterRecord> records;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,30 @@ inline std::string TrimLine(std::string text) {
         text.pop_back();
     }
     return text;
+}
+
+// "02:fc:00:00:00:01" as the fingerprint writes it.
+inline std::wstring LinuxMacText(const std::string& address) {
+    std::wstring text;
+    for (char c : TrimLine(address)) {
+        text.push_back(c == ':' ? L'-' : static_cast<wchar_t>(std::toupper(c)));
+    }
+    return text;
+}
+
+// The addresses of the kernel's Ethernet interfaces (ARPHRD_ETHER, type 1): the ones Wine
+// reports as type 6. Loopback has its own type and is not listed.
+inline std::vector<std::wstring> LinuxEthernetMacs() {
+    const std::wstring root = L"Z:\\sys\\class\\net";
+    std::vector<std::wstring> macs;
+    for (const std::wstring& name : ListLinuxDirectory(root)) {
+        const std::wstring dir = root + L"\\" + name;
+        if (TrimLine(ReadLinuxFile(dir + L"\\type")) == "1") {
+            macs.push_back(LinuxMacText(ReadLinuxFile(dir + L"\\address")));
+        }
+    }
+    std::sort(macs.begin(), macs.end());
+    return macs;
 }
 
 }  // namespace kx7::test

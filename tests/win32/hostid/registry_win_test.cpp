@@ -11,57 +11,13 @@
 #include "connector/engine/record.h"
 #include "connector/hostid/computer_name.h"
 #include "connector/hostid/product_key.h"
+#include "tests/win32/hostid/saved_value.h"
 
 namespace kx7 {
 namespace {
 
-// One HKLM value saved on entry and put back as it was on exit, or deleted if it was not there.
-class SavedValue {
-  public:
-    SavedValue(const wchar_t* key, const wchar_t* name) : key_(key), name_(name) {
-        DWORD size = 0;
-        if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &type_, nullptr,
-                         &size) == ERROR_SUCCESS) {
-            data_.resize(size);
-            existed_ = RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND,
-                                    &type_, data_.data(), &size) == ERROR_SUCCESS;
-            data_.resize(size);
-        }
-    }
-    ~SavedValue() {
-        HKEY h = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_, 0, KEY_SET_VALUE, &h) != ERROR_SUCCESS) {
-            return;
-        }
-        if (existed_) {
-            RegSetValueExW(h, name_, 0, type_, data_.data(), static_cast<DWORD>(data_.size()));
-        } else {
-            RegDeleteValueW(h, name_);
-        }
-        RegCloseKey(h);
-    }
-    void Plant(DWORD type, const void* data, DWORD size) const {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &h, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(h, name_, 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
-    }
-    SavedValue(const SavedValue&) = delete;
-    SavedValue& operator=(const SavedValue&) = delete;
-
-  private:
-    const wchar_t* key_;
-    const wchar_t* name_;
-    DWORD type_ = REG_NONE;
-    std::vector<BYTE> data_;
-    bool existed_ = false;
-};
-
 TEST(HklmIdentity, PlantedProductKeyIsDecodedFromTheRealRegistry) {
-    SavedValue saved(kProductKeyPath, kProductKeyValue);
+    test::SavedValue saved(kProductKeyPath, kProductKeyValue);
     std::vector<BYTE> value(164, 0xEE);
     // Bytes 52 to 66 hold 24^5 + 2 (little-endian): the second group from the right ends in C,
     // the last symbol is D.
@@ -82,7 +38,7 @@ TEST(HklmIdentity, PlantedProductKeyIsDecodedFromTheRealRegistry) {
 }
 
 TEST(HklmIdentity, PlantedComputerNameIsReadAsStored) {
-    SavedValue saved(kComputerNamePath, kComputerNameValue);
+    test::SavedValue saved(kComputerNamePath, kComputerNameValue);
     const std::wstring mixed = L"Kx7-Test \u00C9";
     saved.Plant(REG_SZ, mixed.c_str(), static_cast<DWORD>((mixed.size() + 1) * 2));
     std::wstring name;

@@ -1,0 +1,69 @@
+// KX7HostCheck.exe: a console program that prints the host check's report and ends with its
+// exit code. It takes no arguments.
+#include <windows.h>
+
+#include <string>
+
+#include "host_check/host_check.h"
+
+namespace {
+
+bool RunsElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+// A console gets the text as it is; a file or a pipe gets UTF-8, so that adapter descriptions
+// and names in any script survive a redirection.
+void Write(const std::wstring& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return;
+    }
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes,
+                        nullptr, nullptr);
+    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+// Started from Explorer ("Run as administrator"), the program gets a console of its own that
+// would close with it before the report could be read.
+void WaitIfConsoleIsOurOwn() {
+    DWORD processes[2] = {};
+    if (GetConsoleProcessList(processes, 2) != 1) {
+        return;
+    }
+    Write(L"\r\nPress Enter to close this window.\r\n");
+    wchar_t line[64];
+    DWORD read = 0;
+    ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), line, 64, &read, nullptr);
+}
+
+}  // namespace
+
+int wmain() {
+    const kx7::HostCheckReport report = kx7::RunHostCheck(kx7::SystemHostSources(), RunsElevated());
+    Write(report.text);
+    WaitIfConsoleIsOurOwn();
+    return report.exitCode;
+}

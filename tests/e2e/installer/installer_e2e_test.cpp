@@ -1,0 +1,241 @@
+// The installer built by this tree, run silently under Wine: where the programs and the log-on
+// entry go, that the entry starts the connector through the agent, and that the silent
+// uninstaller ends that connector and removes everything but the user's own data.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "startup_agent/agent_arguments.h"
+#include "tests/e2e/process_driver_win.h"
+
+namespace kx7::e2e {
+namespace {
+
+const wchar_t kSetupName[] = L"" KX7_SETUP_NAME;
+const std::wstring kInstallDir = L"C:\\Program Files\\Stonevault\\KX7 HostPair";
+const wchar_t kPublisherDir[] = L"C:\\Program Files\\Stonevault";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"StonevaultStartupAgent";
+const wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KX7HostPair";
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
+const wchar_t kRecordKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+const wchar_t kConnectorClass[] = L"KX7AutoConnector_Class";
+const wchar_t kConnectorTitle[] = L"KX7 HostPair Auto Connector";
+constexpr DWORD kSetupTimeoutMs = 60000;
+// The agent waits 3 s, the connector 2 s more before its window settles.
+constexpr DWORD kConnectorStartTimeoutMs = 30000;
+constexpr DWORD kUninstallTimeoutMs = 60000;
+
+std::wstring MachineText(const wchar_t* key, const wchar_t* name) {
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return L"<absent>";
+    }
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
+    RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text.data(), &size);
+    return text.data();
+}
+
+bool MachineKeyExists(const wchar_t* key) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(h);
+    return true;
+}
+
+std::vector<char> FileBytes(const std::wstring& path) {
+    std::vector<char> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void PlantUserText(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+std::wstring UserText(const wchar_t* key, const wchar_t* name) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof(text);
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+        ERROR_SUCCESS) {
+        return L"<absent>";
+    }
+    return text;
+}
+
+// The log-on entry's arguments as the agent's WinMain receives them: everything after the
+// quoted program name and the blanks that follow it.
+std::string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
+    if (entry.empty() || entry[0] != L'"' || entry.find(L'"', 1) == std::wstring::npos) {
+        return std::string();
+    }
+    const size_t close = entry.find(L'"', 1);
+    *program = entry.substr(1, close - 1);
+    size_t start = close + 1;
+    while (start < entry.size() && entry[start] == L' ') {
+        ++start;
+    }
+    std::string narrow;
+    for (size_t i = start; i < entry.size(); ++i) {
+        narrow.push_back(static_cast<char>(entry[i]));  // the entry is plain ASCII here
+    }
+    return narrow;
+}
+
+// What a failed earlier run in the same prefix may have left installed.
+void RemoveLeftovers() {
+    for (const wchar_t* file : {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe",
+                                L"KX7HostCheck.exe", L"Uninstall.exe"}) {
+        DeleteFileW((kInstallDir + L"\\" + file).c_str());
+    }
+    RemoveDirectoryW(kInstallDir.c_str());
+    RemoveDirectoryW(kPublisherDir);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+class Installer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
+            << "a connector is already running";
+        RemoveLeftovers();
+        DeleteUserKey(L"SOFTWARE\\Stonevault");
+        // A registered PC, so that the connector's first pass ends without a message that
+        // would hold it up; and a setting of the user's own.
+        PlantUserText(kRecordKey, L"NICDescription", L"eth0");
+        PlantUserText(kRecordKey, L"MACID", L"00-00-00-00-00-00");
+        PlantUserText(kRecordKey, L"DIskSerial", L"");
+        PlantUserText(kRecordKey, L"ComputerName", L"KX7-INSTALL-PC");
+        PlantUserText(kRecordKey, L"OSKey", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB");
+        PlantUserText(kRecordKey, L"CPUID", L"306C3");
+        ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 7));
+    }
+    void TearDown() override {
+        if (process_ != nullptr) {
+            TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
+        DeleteUserKey(L"SOFTWARE\\Stonevault");
+    }
+
+    HANDLE process_ = nullptr;  // the connector the log-on entry started
+};
+
+TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
+    // --- Install ------------------------------------------------------------------------------
+    ChildProcess setup;
+    ASSERT_TRUE(setup.Start(ProgramPath(kSetupName), L"/S"));
+    DWORD code = 1234;
+    ASSERT_TRUE(setup.WaitExit(kSetupTimeoutMs, &code));
+    ASSERT_EQ(code, 0u);
+
+    for (const wchar_t* program :
+         {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
+        SCOPED_TRACE(program);
+        const std::vector<char> built = FileBytes(ProgramPath(program));
+        ASSERT_FALSE(built.empty());
+        EXPECT_TRUE(FileBytes(kInstallDir + L"\\" + program) == built) << "not the built program";
+    }
+    EXPECT_TRUE(Exists(kInstallDir + L"\\Uninstall.exe"));
+
+    const std::wstring entry = MachineText(kRunKey, kRunValue);
+    EXPECT_EQ(
+        entry,
+        L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\StonevaultStartupAgent.exe\" "
+        L"/D:3000 /HIDE /S:C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7AutoConnector.exe");
+
+    // The entry as the agent reads it.
+    std::wstring agentProgram;
+    std::string arguments = AgentArgumentsOf(entry, &agentProgram);
+    EXPECT_EQ(agentProgram, kInstallDir + L"\\StonevaultStartupAgent.exe");
+    agent::AgentArguments parsed;
+    ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
+    EXPECT_EQ(parsed.nDelayMs, 3000);
+    EXPECT_EQ(parsed.bHide, 1);
+    const std::u16string target = parsed.szPath;
+    EXPECT_EQ(target, u"C:\\PROGRAM FILES\\STONEVAULT\\KX7 HOSTPAIR\\KX7AUTOCONNECTOR.EXE");
+    EXPECT_TRUE(Exists(std::wstring(target.begin(), target.end()))) << "names no file";
+
+    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayName"), L"KX7 HostPair Auto Connector");
+    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayVersion"), L"2.0.5.3");
+    EXPECT_EQ(MachineText(kUninstallKey, L"Publisher"), L"Stonevault");
+    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayIcon"),
+              L"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7AutoConnector.exe,-128");
+    EXPECT_EQ(MachineText(kUninstallKey, L"UninstallString"),
+              L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\Uninstall.exe\"");
+    EXPECT_EQ(MachineText(kUninstallKey, L"QuietUninstallString"),
+              L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\Uninstall.exe\" /S");
+
+    // --- Log on: the entry starts the agent, the agent the connector ---------------------------
+    // The whole entry as the command line, the program taken from its quoted start.
+    std::vector<wchar_t> commandLine(entry.begin(), entry.end());
+    commandLine.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION agentInfo = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &agentInfo));
+    CloseHandle(agentInfo.hThread);
+    CloseHandle(agentInfo.hProcess);
+    const HWND window =
+        WaitForWindow(kConnectorClass, kConnectorTitle, 0, kConnectorStartTimeoutMs);
+    ASSERT_NE(window, nullptr) << "the log-on entry did not start the connector";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                           FALSE, pid);
+    ASSERT_NE(process_, nullptr);
+
+    // --- Uninstall ----------------------------------------------------------------------------
+    // The uninstaller hands over to a copy of itself outside the folder and ends; the copy
+    // removes the Add/Remove Programs entry last.
+    ChildProcess uninstall;
+    ASSERT_TRUE(uninstall.Start(kInstallDir + L"\\Uninstall.exe", L"/S"));
+    ASSERT_TRUE(uninstall.WaitExit(kSetupTimeoutMs, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(WaitUntil([] { return !MachineKeyExists(kUninstallKey); }, kUninstallTimeoutMs))
+        << "the uninstall did not finish";
+
+    ASSERT_EQ(WaitForSingleObject(process_, 0), WAIT_OBJECT_0) << "the connector still runs";
+    DWORD connectorCode = 1234;
+    GetExitCodeProcess(process_, &connectorCode);
+    EXPECT_EQ(connectorCode, 0u) << "not ended as by Exit";
+
+    EXPECT_FALSE(Exists(kInstallDir));
+    EXPECT_FALSE(Exists(kPublisherDir));
+    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+
+    DWORD type = 0;
+    DWORD interval = 0;
+    EXPECT_TRUE(ReadUserDword(kSettingsKey, L"Interval", &type, &interval));
+    EXPECT_EQ(interval, 7u);
+    EXPECT_EQ(UserText(kRecordKey, L"ComputerName"), L"KX7-INSTALL-PC");
+    EXPECT_EQ(UserText(kRecordKey, L"MACID"), L"00-00-00-00-00-00");
+}
+
+}  // namespace
+}  // namespace kx7::e2e
