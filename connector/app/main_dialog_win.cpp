@@ -58,6 +58,17 @@ bool InterfaceNameOf(LPARAM data, std::wstring* name) {
     return true;
 }
 
+// This PC's identity as the system reports it; the collection may run on either thread.
+class SystemFingerprintCollector final : public FingerprintCollector {
+  public:
+    HostFingerprint Collect(const RegisteredPcRecord& record) override {
+        HostFingerprint fingerprint;
+        GetSystemInfo(SystemHostSources(), record, &fingerprint);
+        return fingerprint;
+    }
+};
+SystemFingerprintCollector g_fingerprintCollector;
+
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -76,7 +87,7 @@ CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(CWnd* parent)
     m_state = std::make_unique<ConnectorState>(
         m_settings, *this,
         ConnectorServices{SystemClock(), SystemRegistry(), ConnectorDeviceInterfaces(),
-                          SystemCodePage(), SystemShellLauncher()});
+                          SystemCodePage(), SystemShellLauncher(), &g_fingerprintCollector});
 }
 
 CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
@@ -209,9 +220,7 @@ bool CKX7AutoConnectorDlg::RegisterDeviceNotifications() {
 }
 
 void CKX7AutoConnectorDlg::CollectFingerprint() {
-    HostFingerprint fingerprint;
-    GetSystemInfo(SystemHostSources(), m_state->RecordCopy(), &fingerprint);
-    m_state->ReplaceFingerprint(std::move(fingerprint));
+    m_state->ReplaceFingerprint(g_fingerprintCollector.Collect(m_state->RecordCopy()));
 }
 
 void CKX7AutoConnectorDlg::StartTickTimer(UINT periodMs) {

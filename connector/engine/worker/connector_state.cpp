@@ -176,6 +176,12 @@ void ConnectorState::RunPass() {
             EndRequest(requestsAtStart);
             return;
         }
+        // The fingerprint in hand was taken without this record, so it holds no adapter (the
+        // adapter is the one with the registered MAC address): every MAC-bound drive would be
+        // told the environment had changed until the user chose Reconnect.
+        if (services_.collector != nullptr) {
+            ReplaceFingerprint(services_.collector->Collect(record));
+        }
     }
     // One consistent picture of both identities for the whole pass: a Reconnect meanwhile
     // publishes a new fingerprint for the next pass and cannot tear this one.

@@ -66,6 +66,14 @@ class ConnectorView {
     virtual WindowHandle OwnerWindow() = 0;
 };
 
+// Collects this PC's identity for a registered record (the adapter is chosen by the record's
+// MAC address, so the fingerprint depends on the record it was collected for).
+class FingerprintCollector {
+  public:
+    virtual ~FingerprintCollector() = default;
+    virtual HostFingerprint Collect(const RegisteredPcRecord& record) = 0;
+};
+
 // The platform services the worker uses.
 struct ConnectorServices {
     Clock& clock;
@@ -73,6 +81,9 @@ struct ConnectorServices {
     DeviceInterfaces& interfaces;
     AnsiCodePage& codePage;
     ShellLauncher& shell;
+    // When a pass finds the record that was missing at start-up, the fingerprint taken without
+    // it is collected again; without a collector it is kept.
+    FingerprintCollector* collector = nullptr;
 };
 
 class ConnectorState final : public DriveNodeTracking {

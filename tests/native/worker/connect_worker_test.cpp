@@ -406,3 +406,54 @@ TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
 
 }  // namespace
 }  // namespace kx7::test
+
+namespace kx7::test {
+namespace {
+
+class FixedCollector final : public FingerprintCollector {
+  public:
+    explicit FixedCollector(HostFingerprint fingerprint) : fingerprint_(std::move(fingerprint)) {}
+    HostFingerprint Collect(const RegisteredPcRecord& record) override {
+        records.push_back(record.m_strMacId);
+        return fingerprint_;
+    }
+    std::vector<std::wstring> records;
+
+  private:
+    HostFingerprint fingerprint_;
+};
+
+// The PC is paired while the connector runs: the fingerprint taken at start, without a record,
+// chose no adapter. The pass that first finds the record takes the fingerprint again.
+TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
+    for (const bool withCollector : {true, false}) {
+        FixedCollector collector(MatchingFingerprint());
+        Connector c(0x601, withCollector ? &collector : nullptr);
+        sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
+        c.Register(drive, kAllItems);
+        HostFingerprint atStart = c.fingerprint;
+        atStart.m_strMacId.clear();  // no record: no adapter chosen
+        atStart.m_strNicDescription.clear();
+        c.fingerprint = atStart;
+        c.Start();
+        c.fingerprint = MatchingFingerprint();
+        StoreRecord(c.registry, c.fingerprint, false);  // the registration program runs now
+        c.At(1000, [&] { c.bus.Plug(drive); });
+        c.Run(20000);
+        if (withCollector) {
+            EXPECT_TRUE(drive.unlocked());
+            EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
+            EXPECT_EQ(collector.records, std::vector<std::wstring>{c.fingerprint.m_strMacId})
+                << "collected once, for the record found";
+        } else {
+            EXPECT_FALSE(drive.unlocked()) << "the stale fingerprint fails the MAC check";
+            ASSERT_EQ(c.view.Texts(ViewCall::kAppBox).size(), 1u);
+            EXPECT_EQ(c.view.Texts(ViewCall::kAppBox)[0].rfind(
+                          L"Error ! System environment has changed.", 0),
+                      0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kx7::test

@@ -70,7 +70,7 @@ sim::SimIdentity DriveIdentity(char tag) {
     return identity;
 }
 
-Connector::Connector(uint32_t osVersion) {
+Connector::Connector(uint32_t osVersion, FingerprintCollector* collector) {
     g_bQuit = 0;
     g_bConnectRequested = 0;
     g_bRescanRequested = 0;
@@ -79,7 +79,8 @@ Connector::Connector(uint32_t osVersion) {
     settings.m_nDetachDelay = 10;
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
-        settings, view, ConnectorServices{clock, registry, busInterfaces, codePage, shell});
+        settings, view,
+        ConnectorServices{clock, registry, busInterfaces, codePage, shell, collector});
     tree.InsertItem(0, L"OFFICE-PC", 0, 0);
     deviceTree = std::make_unique<DeviceTree>(
         DeviceTreeServices{tree, devices, view, *state, compare, g_noMessages});

@@ -97,7 +97,7 @@ sim::SimIdentity DriveIdentity(char tag);
 
 class Connector {
   public:
-    explicit Connector(uint32_t osVersion = 0x601);
+    explicit Connector(uint32_t osVersion = 0x601, FingerprintCollector* collector = nullptr);
     // Frees the blocks the tracking hung on the tree's nodes, as the window does when it goes.
     ~Connector();
 
