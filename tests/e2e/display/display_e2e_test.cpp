@@ -361,9 +361,9 @@ class TrayIconUnderTest : public CTrayDialog {
 TEST_F(DisplayScaleTest, IconsAreLoadedAtTheDisplaysSizes) {
     CWinApp app;
     app.m_hInstance = GetModuleHandleW(nullptr);
-    HICON small = app.LoadSmallIconResource(kIconResource);
-    EXPECT_EQ(IconWidth(small), scale->smallIcon);
-    DestroyIcon(small);
+    HICON smallIcon = app.LoadSmallIconResource(kIconResource);
+    EXPECT_EQ(IconWidth(smallIcon), scale->smallIcon);
+    DestroyIcon(smallIcon);
     EXPECT_EQ(IconWidth(app.LoadIconResource(kIconResource)), scale->largeIcon);
 
     TrayIconUnderTest tray;
