@@ -9,6 +9,7 @@ packages=(
     nsis
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth util-linux x11-apps netpbm
+    librsvg2-bin icoutils libxml2-utils
 )
 
 missing=()

@@ -115,6 +115,14 @@ HICON CWinApp::LoadIconResource(UINT id) const {
     return LoadIconW(m_hInstance, MAKEINTRESOURCEW(id));
 }
 
+HICON CWinApp::LoadSmallIconResource(UINT id) const {
+    // Not shared: a shared load may hand back the image of an earlier load of the same
+    // resource at another size.
+    return static_cast<HICON>(LoadImageW(m_hInstance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
 int CWinApp::DoMessageBox(const wchar_t* text, UINT type) const {
     if ((type & MB_ICONMASK) == 0) {
         switch (type & MB_TYPEMASK) {

@@ -61,7 +61,12 @@ class CWinApp {
 
     // The per-user profile root becomes HKEY_CURRENT_USER\Software\<key>\<application name>.
     void SetRegistryKey(const wchar_t* key);
+    // At the large icon size of the display (32 pixels at 100 %), shared and never destroyed.
     HICON LoadIconResource(UINT id) const;
+    // At the small icon size of the display (16 pixels at 100 %, 24 at 150 %), for the
+    // notification area and the window's small icon; the caller destroys it. The system would
+    // scale the large image down for those places, and blur it.
+    HICON LoadSmallIconResource(UINT id) const;
     // The framework message box: owner the main window when there is one, the application name
     // as caption, and the icon a box of that kind customarily has when the caller gives none.
     int DoMessageBox(const wchar_t* text, UINT type) const;

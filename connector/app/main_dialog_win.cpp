@@ -97,6 +97,9 @@ CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
     if (m_bImageListLoaded) {
         SetupDiDestroyClassImageList(&m_classImageList);
     }
+    if (m_hSmallIcon != nullptr) {
+        DestroyIcon(m_hSmallIcon);
+    }
 }
 
 const MessageMap* CKX7AutoConnectorDlg::GetMessageMap() const {
@@ -155,7 +158,13 @@ BOOL CKX7AutoConnectorDlg::OnInitDialog() {
         }
     }
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    // Where the system draws the small icon (the taskbar in its small mode, for one), its own
+    // image is sharper than m_hIcon scaled down.
+    if (CWinApp* app = AfxGetApp()) {
+        m_hSmallIcon = app->LoadSmallIconResource(IDR_MAINFRAME);
+    }
+    SendMessage(WM_SETICON, ICON_SMALL,
+                reinterpret_cast<LPARAM>(m_hSmallIcon != nullptr ? m_hSmallIcon : m_hIcon));
     SetWindowText(kMainWindowTitle);
 
     if (!HideMode()) {

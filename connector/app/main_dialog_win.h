@@ -92,6 +92,7 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     void RequestQuit();
 
     HICON m_hIcon = nullptr;
+    HICON m_hSmallIcon = nullptr;  // owned; the window's small icon
     ConnectorSettings m_settings;
     std::wstring m_strDeviceSerial;  // the text edit 1004 is set up with
     CWnd m_wndTree;

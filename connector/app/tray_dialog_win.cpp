@@ -20,7 +20,11 @@ CTrayDialog::CTrayDialog(UINT templateId, CWnd* parent) : CDialog(templateId, pa
     m_nid.uCallbackMessage = WM_TRAY_NOTIFY;
 }
 
-CTrayDialog::~CTrayDialog() = default;
+CTrayDialog::~CTrayDialog() {
+    if (m_nid.hIcon != nullptr) {
+        DestroyIcon(m_nid.hIcon);
+    }
+}
 
 const MessageMap* CTrayDialog::GetMessageMap() const {
     static const MessageMapEntry entries[] = {
@@ -36,8 +40,11 @@ const MessageMap* CTrayDialog::GetMessageMap() const {
 
 void CTrayDialog::SetTrayIcon(UINT iconResourceId) {
     CWinApp* app = AfxGetApp();
-    HICON icon = app != nullptr ? app->LoadIconResource(iconResourceId) : nullptr;
+    HICON icon = app != nullptr ? app->LoadSmallIconResource(iconResourceId) : nullptr;
     if (icon != nullptr) {
+        if (m_nid.hIcon != nullptr) {
+            DestroyIcon(m_nid.hIcon);
+        }
         m_nid.hIcon = icon;
         m_nid.uFlags |= NIF_ICON;
     }

@@ -28,6 +28,7 @@ class CTrayDialog : public CDialog {
     explicit CTrayDialog(UINT templateId, CWnd* parent = nullptr);
     ~CTrayDialog() override;
 
+    // The icon at the display's small icon size, which the notification area shows unscaled.
     void SetTrayIcon(UINT iconResourceId);
     // At most 127 characters are kept: the field holds 128 with the terminator.
     void SetTrayTip(const wchar_t* text);

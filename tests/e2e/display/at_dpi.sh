@@ -1,0 +1,33 @@
+#!/bin/sh
+# at_dpi.sh DPI PREFIX TEST_EXE SHOT_DIR
+# Runs the display tests at DPI dots per inch: in a Wine prefix made afresh with that DPI, on a
+# virtual screen of its own (large enough for the main window at 200 %), with the window frames
+# drawn by Wine so that they show in the screenshots, which end up as PNG files in SHOT_DIR.
+set -u
+if [ "${1:-}" != "--inner" ]; then
+    prefix=$2
+    export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$prefix"
+    mkdir -p "$4"
+    xvfb-run -a -s "-screen 0 2560x1600x24" sh "$0" --inner "$@"
+    status=$?
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$prefix"
+    exit $status
+fi
+shift
+dpi=$1 exe=$3 shots=$4
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -w
+rm -f "$shots"/*-"${dpi}"dpi.ppm
+KX7_DPI=$dpi KX7_SHOT_DIR=$(winepath -w "$shots" 2>/dev/null) wine "$exe" --gtest_color=no
+status=$?
+for shot in "$shots"/*-"${dpi}"dpi.ppm; do
+    [ -f "$shot" ] || continue
+    pnmtopng "$shot" >"${shot%.ppm}.png" && rm -f "$shot"
+done
+exit $status
