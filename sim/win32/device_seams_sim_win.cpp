@@ -15,7 +15,6 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -111,8 +110,13 @@ class SimulatedSystem {
                         (next.name.size() + 1) * sizeof(wchar_t));
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                delivered_ << (GetTickCount64() - started_) << (next.arrival ? " + " : " - ")
-                           << Narrow(next.name) << ";";
+                delivered_ += std::to_string(GetTickCount64() - started_) +
+                              (next.arrival ? " + " : " - ") + Narrow(next.name) + ";";
+                // The newest notifications only, so that a long run does not grow without end.
+                if (delivered_.size() > kDeliveredKeepChars) {
+                    delivered_.erase(
+                        0, delivered_.find(';', delivered_.size() - kDeliveredKeepChars) + 1);
+                }
             }
             SendMessageW(window_, WM_DEVICECHANGE,
                          next.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
@@ -137,9 +141,37 @@ class SimulatedSystem {
         if (line.rfind("events", 0) == 0) {
             // The notifications delivered so far, milliseconds after the window was ready.
             std::lock_guard<std::mutex> lock(mutex_);
-            return "ok " + delivered_.str();
+            return "ok " + delivered_;
+        }
+        if (line == "usage") {
+            return "ok " + Usage();
         }
         return control_.Execute(line);
+    }
+
+    // What the process holds, for the storm test. Wine counts no handles and no private bytes
+    // for a process, so: the bytes of every heap block in use, and the slot a new handle gets
+    // (the lowest free one, so handles that are never closed push it up).
+    static std::string Usage() {
+        size_t busy = 0;
+        HANDLE heaps[64];
+        const DWORD count = GetProcessHeaps(64, heaps);
+        for (DWORD i = 0; i < count && i < 64; ++i) {
+            if (!HeapLock(heaps[i])) {
+                continue;
+            }
+            PROCESS_HEAP_ENTRY entry = {};
+            while (HeapWalk(heaps[i], &entry)) {
+                if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+                    busy += entry.cbData;
+                }
+            }
+            HeapUnlock(heaps[i]);
+        }
+        HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        const uintptr_t slot = reinterpret_cast<uintptr_t>(probe) / 4;
+        CloseHandle(probe);
+        return "heap=" + std::to_string(busy) + " handleslot=" + std::to_string(slot);
     }
 
     void Serve() {
@@ -184,7 +216,8 @@ class SimulatedSystem {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Notification> queue_;
-    std::ostringstream delivered_;
+    static constexpr size_t kDeliveredKeepChars = 16384;
+    std::string delivered_;
 };
 
 SimulatedSystem& System() {

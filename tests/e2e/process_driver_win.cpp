@@ -66,6 +66,16 @@ void ChildProcess::Kill() {
     }
 }
 
+std::string LastLine(const std::string& output) {
+    size_t end = output.find_last_not_of("\r\n");
+    if (end == std::string::npos) {
+        return std::string();
+    }
+    const size_t start = output.find_last_of("\r\n", end);
+    return output.substr(start == std::string::npos ? 0 : start + 1,
+                         end + 1 - (start == std::string::npos ? 0 : start + 1));
+}
+
 bool RunCapturingOutput(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs,
                         std::string* output, DWORD* exitCode) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};

@@ -36,6 +36,10 @@ class ChildProcess {
 bool RunCapturingOutput(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs,
                         std::string* output, DWORD* exitCode);
 
+// The last line of a program's output that is not empty, without its line break: the answer of
+// a tool that writes its notes before it.
+std::string LastLine(const std::string& output);
+
 // Polls until a top-level window of this class and title (either may be null) exists, owned by
 // the process (0: any process); null on time-out.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs);

@@ -74,37 +74,12 @@ class SimulatedDrives : public ::testing::Test {
 
     static std::string Sim(const std::string& line) { return sim::SendSimCommand(line); }
 
-    // Runs the pairing helper; returns what it printed.
+    // Runs the pairing helper; returns the first line it printed.
     static std::string Pair(const std::wstring& arguments) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        const std::wstring out = std::wstring(temp) + L"kx7pair.out";
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        HANDLE file = CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                  CREATE_ALWAYS, 0, nullptr);
-        std::wstring line = L"\"" + ProgramPath(L"kx7pair.exe") + L"\" " + arguments;
-        std::vector<wchar_t> mutableLine(line.begin(), line.end());
-        mutableLine.push_back(L'\0');
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION info = {};
-        if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &startup, &info)) {
-            WaitForSingleObject(info.hProcess, kTimeoutMs);
-            CloseHandle(info.hProcess);
-            CloseHandle(info.hThread);
-        }
-        CloseHandle(file);
-        std::ifstream in(out.c_str());
-        std::string text;
-        std::getline(in, text);
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
-        }
-        return text;
+        std::string output;
+        DWORD code = 1;
+        RunCapturingOutput(ProgramPath(L"kx7pair.exe"), arguments, kTimeoutMs, &output, &code);
+        return LastLine(output);
     }
 
     // Adds a drive and pairs this PC with it.
