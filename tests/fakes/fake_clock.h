@@ -25,6 +25,7 @@ class FakeClock final : public Clock {
         if (hook) {
             hook(milliseconds);
         }
+        Resumed();
     }
     uint64_t NowMs() override { return now_; }
 
@@ -36,6 +37,12 @@ class FakeClock final : public Clock {
         std::lock_guard<std::mutex> lock(mutex_);
         return sleeps_;
     }
+    // The virtual times at which the sleeper went on: one entry per wake-up of the code under
+    // test, which is what an idle loop costs the machine.
+    std::vector<uint64_t> resumes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return resumes_;
+    }
     uint64_t TotalSleptMs() const {
         std::lock_guard<std::mutex> lock(mutex_);
         uint64_t total = 0;
@@ -46,8 +53,14 @@ class FakeClock final : public Clock {
     }
 
   private:
+    void Resumed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resumes_.push_back(now_);
+    }
+
     mutable std::mutex mutex_;
     std::vector<uint32_t> sleeps_;
+    std::vector<uint64_t> resumes_;
     std::function<void(uint32_t)> onSleep_;
     std::atomic<uint64_t> now_{0};
 };
