@@ -21,6 +21,7 @@
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/wake_signal.h"
 #include "tests/native/worker/worker_harness.h"
 
 namespace kx7 {
@@ -119,6 +120,11 @@ class SteadyClock final : public Clock {
                                          std::chrono::steady_clock::now().time_since_epoch())
                                          .count());
     }
+    void WaitForWake() override { wake_.Wait(); }
+    void Wake() override { wake_.Signal(); }
+
+  private:
+    test::WakeSignal wake_;
 };
 
 // An empty bus whose listing marks the start of a pass (a Reconnect always asks for a rescan).

@@ -32,7 +32,8 @@ class NoShell final : public ShellLauncher {
     void ShellRunAsHidden(WindowHandle, const std::wstring&) override {}
 };
 
-// Waits cost nothing; once the drive has unlocked the worker is told to end.
+// Waits cost nothing; once the drive has unlocked the worker is told to end, and a worker that
+// waits for a wake has nothing left to do either.
 class InstantClock final : public Clock {
   public:
     explicit InstantClock(const sim::SimulatedDrive* drive) : drive_(drive) {}
@@ -42,6 +43,8 @@ class InstantClock final : public Clock {
         }
     }
     uint64_t NowMs() override { return 0; }
+    void WaitForWake() override { g_bQuit = 1; }
+    void Wake() override {}
 
   private:
     const sim::SimulatedDrive* drive_;

@@ -29,7 +29,9 @@ TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     uint32_t identifyAfterUnlock = 0;
     c.At(20000, [&] {
         identifyAfterUnlock = drive.CountOf(SimCommand::kReadIdentity);
-        g_bConnectRequested = 1;  // a pass with nothing new attached
+        // A pass with nothing new attached; whoever raises a request wakes the worker.
+        g_bConnectRequested = 1;
+        c.clock.Wake();
     });
     c.Run(30000);
 
@@ -311,9 +313,11 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
 namespace kx7::test {
 namespace {
 
-// The worker's fixed waits, read off the virtual clock: idle looks every 100 ms, pending looks
-// every 50 ms, 1000 ms after an accepted packet and 1500 ms before a refusal's status read.
-TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
+// The worker's fixed waits, read off the virtual clock: 1000 ms after an accepted packet and
+// 1500 ms before a refusal's status read, and nothing else. Between device events it does not
+// sleep at all but waits to be woken, and the pass starts on the tick that ends the settle
+// countdown, not before and not a poll later.
+TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
     sim::SimulatedDrive& accepting = c.bus.AddDrive(DriveIdentity('A'));
@@ -330,21 +334,14 @@ TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
     c.At(3000, [&] { c.bus.Plug(refusing); });
     c.Run(20000);
 
-    const std::vector<uint32_t> sleeps = c.clock.sleeps();
-    // Before the arrival nothing is pending (the first pass found no drive): idle looks only.
-    size_t i = 0;
-    uint64_t at = 0;
-    for (; at < 3000; at += sleeps[i++]) {
-        ASSERT_TRUE(sleeps[i] == 100 || sleeps[i] == 50) << "sleep " << i << " at " << at;
-    }
-    // Then pending looks of 50 ms until the countdown of 10 ticks has run out.
-    const size_t firstPending = i;
-    while (sleeps[i] == 50 || sleeps[i] == 100) {
-        at += sleeps[i++];
-    }
-    EXPECT_GT(i - firstPending, 10 * 500 / 50 - 2);
-    EXPECT_EQ(sleeps[i], 1000u) << "after the accepted packet";
-    EXPECT_EQ(sleeps[i + 1], 1500u) << "before the refusal's status read";
+    EXPECT_EQ(c.clock.sleeps(), (std::vector<uint32_t>{1000, 1500}));
+    ASSERT_FALSE(commands.empty());
+    // The arrival at 3000 restarted the countdown of 10 ticks.
+    EXPECT_EQ(commands.front().second, 3000u + 10 * 500);
+    // One wake-up per event of the window (start, arrivals, end of the countdown, the unlocked
+    // disk, Exit) and per fixed wait: a worker that looked every 50 ms would have woken 400
+    // times in these 20 s.
+    EXPECT_LE(c.clock.resumes().size(), 10u);
 
     uint64_t acceptedAt = 0;
     uint64_t refusedPacketAt = 0;
@@ -359,6 +356,31 @@ TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
     ASSERT_NE(refusedPacketAt, 0u);
     EXPECT_EQ(refusedPacketAt - acceptedAt, 1000u) << "nothing else waits in between";
     EXPECT_EQ(statusAt - refusedPacketAt, 1500u);
+    EXPECT_TRUE(accepting.unlocked());
+}
+
+// With "Interval" 0 no tick ends a countdown, so the request itself must wake the worker: a
+// Reconnect, an arrival and the start each bring a pass at once. Ticks alone never do.
+TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
+    Connector c(0x601, 0);
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimIdentity identity = DriveIdentity('1');
+    identity.firmwareMajor = 1;
+    identity.firmwareMinor = 0;  // refused, so it stays locked and every pass identifies it
+    sim::SimulatedDrive& drive = c.bus.AddDrive(identity);
+    std::vector<uint64_t> passes;
+    drive.SetCommandHook([&](SimCommand command) {
+        if (command == SimCommand::kReadIdentity) {
+            passes.push_back(c.clock.NowMs());
+        }
+    });
+    c.Start();
+    c.At(1234, [&] { c.bus.Plug(drive); });
+    c.At(7777, [&] { c.state->RequestReconnect(); });
+    c.Run(20000);
+    EXPECT_EQ(passes, (std::vector<uint64_t>{1234, 7777}));
+    EXPECT_EQ(c.view.Texts(ViewCall::kAppBox).size(), 2u);
+    EXPECT_TRUE(c.clock.sleeps().empty());
 }
 
 TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {

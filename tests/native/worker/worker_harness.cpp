@@ -75,12 +75,12 @@ sim::SimIdentity DriveIdentity(char tag) {
     return identity;
 }
 
-Connector::Connector(uint32_t osVersion) {
+Connector::Connector(uint32_t osVersion, int32_t interval) {
     g_bQuit = 0;
     g_bConnectRequested = 0;
     g_bRescanRequested = 0;
     ConnectorSettings settings;
-    settings.m_nInterval = 10;
+    settings.m_nInterval = interval;
     settings.m_nDetachDelay = 10;
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
@@ -92,6 +92,7 @@ Connector::Connector(uint32_t osVersion) {
     devices.classDescriptions = {{kUsbClass, L"Universal Serial Bus controllers"},
                                  {kDiskDriveClass, L"Disk drives"}};
     clock.OnSleep([this](uint32_t) { OnSleep(); });
+    clock.OnIdle([this] { return NextEventAt(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
 
@@ -129,6 +130,13 @@ void Connector::OnSleep() {
         script_.erase(script_.begin());
         action();
     }
+}
+
+uint64_t Connector::NextEventAt() const {
+    if (!script_.empty() && script_.begin()->first < nextTickMs_) {
+        return script_.begin()->first;
+    }
+    return nextTickMs_;
 }
 
 // The system lists a device while it is attached and delivers its interface's notification to
