@@ -1,6 +1,7 @@
 // A disk's IDENTIFY answer, any bytes, into the serial text: AtaStringToText over any number of
 // words into a buffer of exactly the documented size, and the serial of a whole answer. The
 // first byte is the word count; the words follow, little-endian.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(dest.get(), 0x55, bytes);
     AtaStringToText(dest.get(), words.data(), count);
     KX7_FUZZ_CHECK(std::memchr(dest.get(), '\0', bytes) != nullptr);
-    KX7_FUZZ_CHECK(std::string(dest.get()) == ExpectedText(words));
+    const std::string text(dest.get());
+    KX7_FUZZ_CHECK(text == ExpectedText(words));
+    // Behind the text: NULs, up to and including the field's own first NUL; after that NUL
+    // the field's bytes as they were.
+    std::string raw;
+    for (uint16_t word : words) {
+        raw.push_back(static_cast<char>(word >> 8));
+        raw.push_back(static_cast<char>(word & 0xFF));
+    }
+    const size_t fieldNul = std::min(raw.find('\0'), raw.size());
+    for (size_t i = text.size(); i < bytes; ++i) {
+        KX7_FUZZ_CHECK(dest[i] == (i <= fieldNul ? '\0' : raw[i]));
+    }
 
     std::array<uint8_t, kIdentifySize> identify{};
     const std::vector<uint8_t> answer = fuzz::ByteReader(data, size).Bytes(kIdentifySize);

@@ -53,15 +53,6 @@ class NoCodePage final : public AnsiCodePage {
     std::string ToAnsi(const std::wstring&) override { return std::string(); }
 };
 
-std::wstring AsciiUpper(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (fuzz::IsAsciiLower(c)) {
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        }
-    }
-    return text;
-}
-
 }  // namespace
 }  // namespace kx7
 
@@ -71,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::wstring serial = DeviceSerialFromPath(path);
     KX7_FUZZ_CHECK(serial.find(L'#') == std::wstring::npos);
-    KX7_FUZZ_CHECK(AsciiUpper(serial) == serial);
+    KX7_FUZZ_CHECK(fuzz::AsciiUpper(serial) == serial);
     // The serial is a piece of the path behind its prefix, upper-cased.
-    const std::wstring body = path.size() > 4 ? AsciiUpper(path.substr(4)) : std::wstring();
+    const std::wstring body = path.size() > 4 ? fuzz::AsciiUpper(path.substr(4)) : std::wstring();
     KX7_FUZZ_CHECK(body.find(serial) != std::wstring::npos);
     const size_t marks = static_cast<size_t>(std::count(body.begin(), body.end(), L'#'));
     if (marks < 2) {

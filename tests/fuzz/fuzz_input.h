@@ -81,4 +81,14 @@ inline bool IsAsciiLower(wchar_t c) {
     return c >= L'a' && c <= L'z';
 }
 
+// a-z as A-Z; every other unit, the other letters included, as it is.
+inline std::wstring AsciiUpper(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (IsAsciiLower(c)) {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return text;
+}
+
 }  // namespace kx7::fuzz

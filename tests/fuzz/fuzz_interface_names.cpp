@@ -15,6 +15,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_tree_control.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/silent_window.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace kx7 {
@@ -26,14 +27,8 @@ constexpr InterfaceGuid kUsbClass = {
 constexpr InterfaceGuid kDiskDriveClass = {
     0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-class QuietWindow final : public ConnectorView, public DeviceTreeUi {
+class QuietWindow final : public test::SilentView, public DeviceTreeUi {
   public:
-    void SetLogText(const std::wstring&) override {}
-    void SetDeviceSerialText(const std::wstring&) override {}
-    void ShowAppMessage(const std::wstring&) override {}
-    void ShowRefusal(const std::wstring&) override {}
-    void PostWorkerDone(uintptr_t, intptr_t) override {}
-    WindowHandle OwnerWindow() override { return 0; }
     std::wstring GetLogEditText() override { return log; }
     void SetLogEditText(const std::wstring& text) override { log = text; }
     void ShowError(const std::wstring&) override {}
@@ -44,13 +39,6 @@ class NoInterfaces final : public DeviceInterfaces {
   public:
     bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>*) override { return false; }
     std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
-};
-
-class NoShell final : public ShellLauncher {
-  public:
-    bool GetModulePath(std::wstring*) override { return false; }
-    void ShellOpenHidden(const std::wstring&) override {}
-    void ShellRunAsHidden(WindowHandle, const std::wstring&) override {}
 };
 
 class NoMessages final : public SystemMessages {
@@ -77,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test::FakeRegistry registry;
     NoInterfaces interfaces;
     Latin1CodePage codePage;
-    NoShell shell;
+    test::NoShell shell;
     QuietWindow window;
     ConnectorSettings settings;
     settings.m_nInterval = 10;

@@ -191,9 +191,9 @@ def inquiry_reply():
     return bytes(data)
 
 
-def drive_header(disk_class=False, mode=0x1F, paths=(b"",)):
+def drive_header(disk_class=False, mode=0x1F, paths=(b"",), mode_size=4):
     out = bytes([1 if disk_class else 0])
-    out += struct.pack("<I", REG_DWORD) + bytes([4]) + struct.pack("<I", mode) + bytes(4)
+    out += struct.pack("<I", REG_DWORD) + bytes([mode_size]) + struct.pack("<I", mode) + bytes(4)
     out += bytes([len(paths)])
     for path in paths:
         out += bytes([len(path)]) + path
@@ -227,6 +227,8 @@ def drive_replies():
         "disk_class": drive_header(disk_class=True) + discovery + drive_turn(),
         "custom_path": drive_header(paths=(custom,)) + discovery + drive_turn(28),
         "negative_mode": drive_header(mode=0x80000000) + discovery,
+        "empty_mode": drive_header(mode_size=0) + discovery,
+        "long_mode": drive_header(mode_size=8) + discovery,
     }
     for name, data in seeds.items():
         write("fuzz_drive_replies", name, data)

@@ -21,6 +21,7 @@
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/silent_window.h"
 #include "tests/fakes/wake_signal.h"
 #include "tests/native/worker/worker_harness.h"
 
@@ -92,23 +93,6 @@ void BM_PendingWakeups(benchmark::State& run) {
 }
 BENCHMARK(BM_PendingWakeups);
 
-class NoView final : public ConnectorView {
-  public:
-    void SetLogText(const std::wstring&) override {}
-    void SetDeviceSerialText(const std::wstring&) override {}
-    void ShowAppMessage(const std::wstring&) override {}
-    void ShowRefusal(const std::wstring&) override {}
-    void PostWorkerDone(uintptr_t, intptr_t) override {}
-    WindowHandle OwnerWindow() override { return 0; }
-};
-
-class NoShell final : public ShellLauncher {
-  public:
-    bool GetModulePath(std::wstring*) override { return false; }
-    void ShellOpenHidden(const std::wstring&) override {}
-    void ShellRunAsHidden(WindowHandle, const std::wstring&) override {}
-};
-
 // Real time, as the running program has it.
 class SteadyClock final : public Clock {
   public:
@@ -171,8 +155,8 @@ void BM_SettleTickToPass(benchmark::State& run) {
     test::StoreRecord(registry, test::MatchingFingerprint(), false);
     PassMarker interfaces;
     Latin1CodePage codePage;
-    NoShell shell;
-    NoView view;
+    test::NoShell shell;
+    test::SilentView view;
     ConnectorSettings settings;
     settings.m_nInterval = 1;
     ConnectorState state(settings, view,
