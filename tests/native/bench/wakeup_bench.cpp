@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "connector/engine/worker/connector_state.h"
-#include "sim/simulated_bus.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
 #include "tests/fakes/silent_window.h"
@@ -111,22 +110,21 @@ class SteadyClock final : public Clock {
     test::WakeSignal wake_;
 };
 
-// An empty bus whose listing marks the start of a pass (a Reconnect always asks for a rescan).
+// No drive attached; the listing marks the start of a pass (a Reconnect always asks for a
+// rescan).
 class PassMarker final : public DeviceInterfaces {
   public:
-    bool ListPresent(const InterfaceGuid& interfaceClass,
-                     std::vector<std::wstring>* paths) override {
+    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastListing_ = std::chrono::steady_clock::now();
             ++listings_;
         }
         changed_.notify_all();
-        return bus_.ListPresent(interfaceClass, paths);
+        paths->clear();
+        return true;
     }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring& path) override {
-        return bus_.Open(path);
-    }
+    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
     // Waits for the listing after `seen` earlier ones and returns when it happened.
     std::chrono::steady_clock::time_point WaitForListing(uint64_t seen) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -139,7 +137,6 @@ class PassMarker final : public DeviceInterfaces {
     }
 
   private:
-    sim::SimulatedBus bus_;
     std::mutex mutex_;
     std::condition_variable changed_;
     uint64_t listings_ = 0;

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "connector/engine/worker/connector_state.h"
 #include "sim/host_acceptance.h"
+#include "tests/fakes/silent_window.h"
 #include "tests/native/worker/worker_harness.h"
 
 namespace kx7::test {
@@ -359,28 +365,67 @@ TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     EXPECT_TRUE(accepting.unlocked());
 }
 
-// With "Interval" 0 no tick ends a countdown, so the request itself must wake the worker: a
-// Reconnect, an arrival and the start each bring a pass at once. Ticks alone never do.
-TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
-    Connector c(0x601, 0);
-    StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimIdentity identity = DriveIdentity('1');
-    identity.firmwareMajor = 1;
-    identity.firmwareMinor = 0;  // refused, so it stays locked and every pass identifies it
-    sim::SimulatedDrive& drive = c.bus.AddDrive(identity);
+// Lists no drive and notes when it was asked, which is when a pass starts: every request here
+// also asks for a rescan.
+class PassRecorder final : public DeviceInterfaces {
+  public:
+    explicit PassRecorder(Clock& clock) : clock_(clock) {}
+    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
+        paths->clear();
+        passes.push_back(clock_.NowMs());
+        return true;
+    }
+    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
     std::vector<uint64_t> passes;
-    drive.SetCommandHook([&](SimCommand command) {
-        if (command == SimCommand::kReadIdentity) {
-            passes.push_back(c.clock.NowMs());
+
+  private:
+    Clock& clock_;
+};
+
+// With "Interval" 0 no tick ends a countdown, so the requests themselves must wake the worker:
+// the start, an arrival and a Reconnect each bring a pass at once. Ticks alone wake nobody.
+TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
+    g_bQuit = 0;
+    g_bConnectRequested = 0;
+    g_bRescanRequested = 0;
+    FakeClock clock;
+    FakeRegistry registry;
+    StoreRecord(registry, MatchingFingerprint(), false);
+    PassRecorder interfaces(clock);
+    Latin1CodePage codePage;
+    SilentView view;
+    NoShell shell;
+    ConnectorSettings settings;
+    settings.m_nInterval = 0;
+    ConnectorState state(settings, view,
+                         ConnectorServices{clock, registry, interfaces, codePage, shell});
+    state.LoadRecordAtStartup();
+    state.ReplaceFingerprint(MatchingFingerprint());
+    state.RequestInitialScan();
+
+    // The window's side in virtual time: a tick every 500 ms, an arrival, a Reconnect, Exit.
+    std::map<uint64_t, std::function<void()>> script = {
+        {1234, [&] { state.OnDriveNodeArrival(L"0123456789AB"); }},
+        {7777, [&] { state.RequestReconnect(); }},
+        {20000, [&] { state.RequestQuit(); }}};
+    uint64_t nextTick = 500;
+    clock.OnIdle(
+        [&] { return script.empty() ? nextTick : std::min(nextTick, script.begin()->first); });
+    clock.OnSleep([&](uint32_t) {
+        for (; nextTick <= clock.NowMs(); nextTick += 500) {
+            state.OnTickTimer();
+        }
+        while (!script.empty() && script.begin()->first <= clock.NowMs()) {
+            const std::function<void()> action = script.begin()->second;
+            script.erase(script.begin());
+            action();
         }
     });
-    c.Start();
-    c.At(1234, [&] { c.bus.Plug(drive); });
-    c.At(7777, [&] { c.state->RequestReconnect(); });
-    c.Run(20000);
-    EXPECT_EQ(passes, (std::vector<uint64_t>{1234, 7777}));
-    EXPECT_EQ(c.view.Texts(ViewCall::kAppBox).size(), 2u);
-    EXPECT_TRUE(c.clock.sleeps().empty());
+    ConnectThreadProc(&state);
+
+    EXPECT_EQ(interfaces.passes, (std::vector<uint64_t>{0, 1234, 7777}));
+    EXPECT_TRUE(clock.sleeps().empty());
+    EXPECT_LE(clock.resumes().size(), 4u) << "40 ticks came and went";
 }
 
 TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {

@@ -75,12 +75,12 @@ sim::SimIdentity DriveIdentity(char tag) {
     return identity;
 }
 
-Connector::Connector(uint32_t osVersion, int32_t interval) {
+Connector::Connector(uint32_t osVersion) {
     g_bQuit = 0;
     g_bConnectRequested = 0;
     g_bRescanRequested = 0;
     ConnectorSettings settings;
-    settings.m_nInterval = interval;
+    settings.m_nInterval = 10;
     settings.m_nDetachDelay = 10;
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
@@ -94,6 +94,10 @@ Connector::Connector(uint32_t osVersion, int32_t interval) {
     clock.OnSleep([this](uint32_t) { OnSleep(); });
     clock.OnIdle([this] { return NextEventAt(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
+}
+
+Connector::~Connector() {
+    deviceTree->ReleaseAll();
 }
 
 void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {

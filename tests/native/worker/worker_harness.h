@@ -97,8 +97,9 @@ sim::SimIdentity DriveIdentity(char tag);
 
 class Connector {
   public:
-    // interval: the "Interval" setting, in ticks of the settle countdown.
-    explicit Connector(uint32_t osVersion = 0x601, int32_t interval = 10);
+    explicit Connector(uint32_t osVersion = 0x601);
+    // Frees the blocks the tracking hung on the tree's nodes, as the window does when it goes.
+    ~Connector();
 
     // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
     void Register(sim::SimulatedDrive& drive, uint32_t mask);
