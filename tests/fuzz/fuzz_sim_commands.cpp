@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kx7;
     static const uint8_t kBlockLengths[] = {6, 10, 16};
     sim::SimulatedDrive drive;
+    ScsiPassThrough& port = drive.PassThrough();
     fuzz::ByteReader input(data, size);
     for (int call = 0; call < 64 && !input.empty(); ++call) {
         const uint8_t cdbLength = kBlockLengths[input.Byte() % 3];
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::memset(buffer.get(), 0xA5, length);
         }
         const ScsiResult result =
-            drive.PassThrough().Execute(cdb.get(), cdbLength, direction, buffer.get(), length, 10);
+            port.Execute(cdb.get(), cdbLength, direction, buffer.get(), length, 10);
         KX7_FUZZ_CHECK(result.completed);
         if (result.scsiStatus == 0 && direction == DataDirection::kIn) {
             KX7_FUZZ_CHECK(result.dataTransferLength <= length);
