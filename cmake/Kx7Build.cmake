@@ -3,6 +3,7 @@ include(GoogleTest)
 
 option(KX7_SANITIZE "Build the native code with AddressSanitizer and UBSan" OFF)
 option(KX7_TSAN "Build the native code with ThreadSanitizer" OFF)
+option(KX7_FUZZ "Build the libFuzzer targets (clang) with AddressSanitizer and UBSan" OFF)
 
 add_library(kx7_warnings INTERFACE)
 target_compile_options(kx7_warnings INTERFACE -Wall -Wextra -Werror)
@@ -33,6 +34,16 @@ else()
     if(KX7_TSAN)
         add_compile_options(-fsanitize=thread)
         add_link_options(-fsanitize=thread)
+    endif()
+    if(KX7_FUZZ)
+        if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+            message(FATAL_ERROR "the fuzz targets need clang (the fuzz preset selects it)")
+        endif()
+        # Every library is instrumented for coverage; only the fuzz targets link libFuzzer's
+        # main (see tests/fuzz).
+        add_compile_options(-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all
+                            -fno-omit-frame-pointer)
+        add_link_options(-fsanitize=address,undefined)
     endif()
 endif()
 

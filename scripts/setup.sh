@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake g++ make git
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libssl-dev python3-cryptography-vectors clang-format
+    libssl-dev python3-cryptography-vectors clang-format clang libclang-rt-14-dev
     nsis
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth util-linux x11-apps netpbm

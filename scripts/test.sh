@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test: native, native
-# under ASan+UBSan, native under ThreadSanitizer, and the Win32 and end-to-end tests under Wine
-# with Xvfb.
+# under ASan+UBSan, native under ThreadSanitizer, a short fixed run of every fuzz target (clang,
+# libFuzzer, ASan+UBSan), and the Win32 and end-to-end tests under Wine with Xvfb.
 # Prints one summary at the end; exits non-zero if anything failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -57,6 +57,7 @@ run_suite() {
 run_suite native native
 run_suite native-asan native-asan
 run_suite native-tsan native-tsan
+run_suite fuzz fuzz
 
 # The Wine prefix is made fresh for every run, inside the build tree.
 wine_prefix="$root/build/win32/wineprefix"

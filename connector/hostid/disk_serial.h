@@ -46,14 +46,16 @@ std::array<uint8_t, kSmartResultAllocSize> NewSmartIdentifyResult();
 
 // Writes the characters of count IDENTIFY words to dest in reading order (high byte of each
 // word first), NUL-terminates them and removes blanks at both ends. dest holds 2 * count + 1
-// bytes; bytes behind the text are NUL.
+// bytes; bytes behind the text are NUL, except that a NUL among the characters ends the text
+// early and whatever came after that NUL stays where it was.
 void AtaStringToText(char* dest, const uint16_t* words, size_t count);
 
 // IDENTIFY word index of the 512-byte answer, which is little-endian on the wire.
 uint16_t IdentifyWord(const std::array<uint8_t, kIdentifySize>& identify, size_t index);
 
 // The serial text of an IDENTIFY answer as the fingerprint stores it: exactly 20 bytes, the
-// trimmed text followed by NULs, and no terminator when the serial has all 20 characters.
+// trimmed text followed by NULs, and no terminator when the serial has all 20 characters. (A
+// field with a NUL inside keeps its bytes behind that NUL; every reader stops at the first.)
 std::array<char, kSerialLength> DiskSerialFromIdentify(
     const std::array<uint8_t, kIdentifySize>& identify);
 

@@ -62,9 +62,13 @@ void ConnectorState::ReplaceFingerprint(HostFingerprint fingerprint) {
     m_fingerprint.Replace(std::move(fingerprint));
 }
 
+// The worker sleeps until one of these writers wakes it: every write after which it may have
+// something to do signals, and each signal follows the write it announces. An "Interval" of 0
+// leaves no countdown to wake it, so a request signals on its own.
 void ConnectorState::RequestInitialScan() {
     g_bRescanRequested = 1;
     m_nSettleTicks = m_settings.m_nInterval;
+    services_.clock.Wake();
 }
 
 void ConnectorState::RequestReconnect() {
@@ -72,21 +76,34 @@ void ConnectorState::RequestReconnect() {
     ++m_nConnectRequests;
     g_bConnectRequested = 1;
     m_nSettleTicks = m_settings.m_nInterval;
+    services_.clock.Wake();
 }
 
 void ConnectorState::RequestQuit() {
     g_bRescanRequested = 0;
     g_bConnectRequested = 0;
     g_bQuit = 1;
+    services_.clock.Wake();
 }
 
 void ConnectorState::OnTickTimer() {
+    // Only the tick that ends the countdown, and those on which the cleanup is due, wake the
+    // worker; every other tick passes without it.
+    bool wake = false;
     if (m_nSettleTicks > 0) {
-        --m_nSettleTicks;
+        wake = --m_nSettleTicks == 0;
     }
     if (m_bRemovalPending) {
         ++m_nRemovalTicks;
+        wake = wake || CleanupDue();
     }
+    if (wake) {
+        services_.clock.Wake();
+    }
+}
+
+bool ConnectorState::CleanupDue() const {
+    return m_bCleanRegistry && m_bRemovalPending && m_nRemovalTicks > kRemovalTicksBeforeCleanup;
 }
 
 bool ConnectorState::IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) {
@@ -107,6 +124,7 @@ void ConnectorState::OnDriveNodeArrival(const std::wstring& serial) {
     ++m_nConnectRequests;
     g_bConnectRequested = 1;
     m_nSettleTicks = m_settings.m_nInterval;
+    services_.clock.Wake();
 }
 
 void ConnectorState::OnDriveNodeRemoval(bool hasSerial) {
@@ -124,6 +142,7 @@ void ConnectorState::OnUnlockedDiskArrival() {
     ++m_nUnlockedDisks;
     m_bRemovalPending = 0;
     m_nRemovalTicks = 0;
+    services_.clock.Wake();
 }
 
 void ConnectorState::OnUnlockedDiskRemoval() {
@@ -134,17 +153,24 @@ void ConnectorState::OnUnlockedDiskRemoval() {
     m_bRemovalPending = 1;
 }
 
+// The worker looks at the requests only when it has been woken (see the writers above), so an
+// idle connector costs the machine nothing between device events. A wake that finds nothing to
+// do is harmless: the worker looks and waits again.
 void ConnectorState::ConnectWorker() {
     Clock& clock = services_.clock;
     while (!g_bQuit) {
-        clock.SleepMs(kIdlePollMs);
-        if (m_bCleanRegistry && m_bRemovalPending && m_nRemovalTicks > kRemovalTicksBeforeCleanup) {
+        if (!g_bConnectRequested && !CleanupDue()) {
+            clock.WaitForWake();
+        }
+        if (CleanupDue()) {
             LaunchRegistryCleanup(services_.shell, m_nOsVersion, view_.OwnerWindow());
             m_bRemovalPending = 0;
         }
         while (g_bConnectRequested) {
-            clock.SleepMs(kPendingPollMs);
+            // A pass waits for the settle countdown; the tick that ends it wakes us, and so
+            // does Exit, which also ends the request.
             if (m_nSettleTicks != 0) {
+                clock.WaitForWake();
                 continue;
             }
             RunPass();

@@ -37,8 +37,6 @@ constexpr intptr_t kWorkerDoneLParam = 565;
 
 constexpr uint32_t kAcceptedWaitMs = 1000;  // the drive unlocks by itself meanwhile
 constexpr uint32_t kRefusedWaitMs = 1500;   // before its status can be read
-constexpr uint32_t kIdlePollMs = 100;
-constexpr uint32_t kPendingPollMs = 50;
 // The cleanup tool starts once an unlocked disk has been gone for more than this many ticks.
 constexpr int32_t kRemovalTicksBeforeCleanup = 10;
 constexpr uint8_t kMinFirmwareMajor = 1;
@@ -139,6 +137,8 @@ class ConnectorState final : public DriveNodeTracking {
     const DeviceTable& deviceTable() const { return m_deviceTable; }
 
   private:
+    // The cleanup tool is wanted and an unlocked disk has been gone for long enough.
+    bool CleanupDue() const;
     void RunPass();
     // Ends the pending request, unless another one was made since the pass began.
     void EndRequest(uint32_t requestsAtStart);

@@ -10,29 +10,14 @@
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/silent_window.h"
 #include "tests/native/worker/worker_harness.h"
 
 namespace kx7 {
 namespace {
 
-class NoView final : public ConnectorView {
-  public:
-    void SetLogText(const std::wstring&) override {}
-    void SetDeviceSerialText(const std::wstring&) override {}
-    void ShowAppMessage(const std::wstring&) override {}
-    void ShowRefusal(const std::wstring&) override {}
-    void PostWorkerDone(uintptr_t, intptr_t) override {}
-    WindowHandle OwnerWindow() override { return 0; }
-};
-
-class NoShell final : public ShellLauncher {
-  public:
-    bool GetModulePath(std::wstring*) override { return false; }
-    void ShellOpenHidden(const std::wstring&) override {}
-    void ShellRunAsHidden(WindowHandle, const std::wstring&) override {}
-};
-
-// Waits cost nothing; once the drive has unlocked the worker is told to end.
+// Waits cost nothing; once the drive has unlocked the worker is told to end, and a worker that
+// waits for a wake has nothing left to do either.
 class InstantClock final : public Clock {
   public:
     explicit InstantClock(const sim::SimulatedDrive* drive) : drive_(drive) {}
@@ -42,6 +27,8 @@ class InstantClock final : public Clock {
         }
     }
     uint64_t NowMs() override { return 0; }
+    void WaitForWake() override { g_bQuit = 1; }
+    void Wake() override {}
 
   private:
     const sim::SimulatedDrive* drive_;
@@ -64,8 +51,8 @@ void BM_AcceptedPass(benchmark::State& run) {
                            0x1F);
 
     InstantClock clock(&drive);
-    NoView view;
-    NoShell shell;
+    test::SilentView view;
+    test::NoShell shell;
     ConnectorSettings settings;
     ConnectorState state(settings, view,
                          ConnectorServices{clock, registry, interfaces, codePage, shell});

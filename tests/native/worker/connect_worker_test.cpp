@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "connector/engine/worker/connector_state.h"
 #include "sim/host_acceptance.h"
+#include "tests/fakes/silent_window.h"
 #include "tests/native/worker/worker_harness.h"
 
 namespace kx7::test {
@@ -29,7 +35,9 @@ TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     uint32_t identifyAfterUnlock = 0;
     c.At(20000, [&] {
         identifyAfterUnlock = drive.CountOf(SimCommand::kReadIdentity);
-        g_bConnectRequested = 1;  // a pass with nothing new attached
+        // A pass with nothing new attached; whoever raises a request wakes the worker.
+        g_bConnectRequested = 1;
+        c.clock.Wake();
     });
     c.Run(30000);
 
@@ -311,9 +319,11 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
 namespace kx7::test {
 namespace {
 
-// The worker's fixed waits, read off the virtual clock: idle looks every 100 ms, pending looks
-// every 50 ms, 1000 ms after an accepted packet and 1500 ms before a refusal's status read.
-TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
+// The worker's fixed waits, read off the virtual clock: 1000 ms after an accepted packet and
+// 1500 ms before a refusal's status read, and nothing else. Between device events it does not
+// sleep at all but waits to be woken, and the pass starts on the tick that ends the settle
+// countdown, not before and not a poll later.
+TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
     sim::SimulatedDrive& accepting = c.bus.AddDrive(DriveIdentity('A'));
@@ -330,21 +340,14 @@ TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
     c.At(3000, [&] { c.bus.Plug(refusing); });
     c.Run(20000);
 
-    const std::vector<uint32_t> sleeps = c.clock.sleeps();
-    // Before the arrival nothing is pending (the first pass found no drive): idle looks only.
-    size_t i = 0;
-    uint64_t at = 0;
-    for (; at < 3000; at += sleeps[i++]) {
-        ASSERT_TRUE(sleeps[i] == 100 || sleeps[i] == 50) << "sleep " << i << " at " << at;
-    }
-    // Then pending looks of 50 ms until the countdown of 10 ticks has run out.
-    const size_t firstPending = i;
-    while (sleeps[i] == 50 || sleeps[i] == 100) {
-        at += sleeps[i++];
-    }
-    EXPECT_GT(i - firstPending, 10 * 500 / 50 - 2);
-    EXPECT_EQ(sleeps[i], 1000u) << "after the accepted packet";
-    EXPECT_EQ(sleeps[i + 1], 1500u) << "before the refusal's status read";
+    EXPECT_EQ(c.clock.sleeps(), (std::vector<uint32_t>{1000, 1500}));
+    ASSERT_FALSE(commands.empty());
+    // The arrival at 3000 restarted the countdown of 10 ticks.
+    EXPECT_EQ(commands.front().second, 3000u + 10 * 500);
+    // One wake-up per event of the window (start, arrivals, end of the countdown, the unlocked
+    // disk, Exit) and per fixed wait: a worker that looked every 50 ms would have woken 400
+    // times in these 20 s.
+    EXPECT_LE(c.clock.resumes().size(), 10u);
 
     uint64_t acceptedAt = 0;
     uint64_t refusedPacketAt = 0;
@@ -359,6 +362,70 @@ TEST(ConnectWorkerTiming, PollsAndWaitsAreFixed) {
     ASSERT_NE(refusedPacketAt, 0u);
     EXPECT_EQ(refusedPacketAt - acceptedAt, 1000u) << "nothing else waits in between";
     EXPECT_EQ(statusAt - refusedPacketAt, 1500u);
+    EXPECT_TRUE(accepting.unlocked());
+}
+
+// Lists no drive and notes when it was asked, which is when a pass starts: every request here
+// also asks for a rescan.
+class PassRecorder final : public DeviceInterfaces {
+  public:
+    explicit PassRecorder(Clock& clock) : clock_(clock) {}
+    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
+        paths->clear();
+        passes.push_back(clock_.NowMs());
+        return true;
+    }
+    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
+    std::vector<uint64_t> passes;
+
+  private:
+    Clock& clock_;
+};
+
+// With "Interval" 0 no tick ends a countdown, so the requests themselves must wake the worker:
+// the start, an arrival and a Reconnect each bring a pass at once. Ticks alone wake nobody.
+TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
+    g_bQuit = 0;
+    g_bConnectRequested = 0;
+    g_bRescanRequested = 0;
+    FakeClock clock;
+    FakeRegistry registry;
+    StoreRecord(registry, MatchingFingerprint(), false);
+    PassRecorder interfaces(clock);
+    Latin1CodePage codePage;
+    SilentView view;
+    NoShell shell;
+    ConnectorSettings settings;
+    settings.m_nInterval = 0;
+    ConnectorState state(settings, view,
+                         ConnectorServices{clock, registry, interfaces, codePage, shell});
+    state.LoadRecordAtStartup();
+    state.ReplaceFingerprint(MatchingFingerprint());
+    state.RequestInitialScan();
+
+    // The window's side in virtual time: a tick every 500 ms, an arrival, a Reconnect, Exit.
+    std::map<uint64_t, std::function<void()>> script = {
+        {1234, [&] { state.OnDriveNodeArrival(L"0123456789AB"); }},
+        {7777, [&] { state.RequestReconnect(); }},
+        {20000, [&] { state.RequestQuit(); }}};
+    uint64_t nextTick = 500;
+    clock.OnIdle(
+        [&] { return script.empty() ? nextTick : std::min(nextTick, script.begin()->first); });
+    clock.OnSleep([&](uint32_t) {
+        for (; nextTick <= clock.NowMs(); nextTick += 500) {
+            state.OnTickTimer();
+        }
+        while (!script.empty() && script.begin()->first <= clock.NowMs()) {
+            const std::function<void()> action = script.begin()->second;
+            script.erase(script.begin());
+            action();
+        }
+    });
+    ConnectThreadProc(&state);
+
+    EXPECT_EQ(interfaces.passes, (std::vector<uint64_t>{0, 1234, 7777}));
+    EXPECT_TRUE(clock.sleeps().empty());
+    EXPECT_LE(clock.resumes().size(), 4u) << "40 ticks came and went";
 }
 
 TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {

@@ -9,12 +9,14 @@
 #include <thread>
 
 #include "connector/engine/worker/connector_state.h"
+#include "tests/fakes/wake_signal.h"
 #include "tests/native/worker/worker_harness.h"
 
 namespace kx7::test {
 namespace {
 
-// Real, but shortened, waits: a pass with its 1500 ms refusal wait takes 1.5 ms.
+// Real, but shortened, waits: a pass with its 1500 ms refusal wait takes 1.5 ms. The wake is a
+// real one between the threads.
 class FastClock final : public Clock {
   public:
     void SleepMs(uint32_t ms) override {
@@ -22,9 +24,12 @@ class FastClock final : public Clock {
         now_ += ms;
     }
     uint64_t NowMs() override { return now_; }
+    void WaitForWake() override { wake_.Wait(); }
+    void Wake() override { wake_.Signal(); }
 
   private:
     std::atomic<uint64_t> now_{0};
+    WakeSignal wake_;
 };
 
 class CountingView final : public ConnectorView {

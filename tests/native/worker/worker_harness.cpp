@@ -88,6 +88,7 @@ Connector::Connector(uint32_t osVersion, FingerprintCollector* collector) {
     devices.classDescriptions = {{kGuidDevclassUsb, L"Universal Serial Bus controllers"},
                                  {kGuidDevclassDiskDrive, L"Disk drives"}};
     clock.OnSleep([this](uint32_t) { OnSleep(); });
+    clock.OnIdle([this] { return NextEventAt(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
 
@@ -131,6 +132,13 @@ void Connector::OnSleep() {
         script_.erase(script_.begin());
         action();
     }
+}
+
+uint64_t Connector::NextEventAt() const {
+    if (!script_.empty() && script_.begin()->first < nextTickMs_) {
+        return script_.begin()->first;
+    }
+    return nextTickMs_;
 }
 
 // The system lists a device while it is attached and delivers its interface's notification to

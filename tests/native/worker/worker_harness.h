@@ -1,8 +1,9 @@
 // A connector with no window: the state under test, a recording view, the simulated bus and
 // registry, the device tracking over an in-memory tree, and a script that plays the user-interface
 // thread in virtual time. The worker runs on the test's own thread; every sleep it makes advances
-// the clock, fires the 500 ms ticks and any scripted action that has come due, so a whole flow runs
-// deterministically at once.
+// the clock, fires the 500 ms ticks and any scripted action that has come due, and a wait for a
+// wake runs the ticks and actions one after another until one of them wakes it, so a whole flow
+// runs deterministically at once.
 #pragma once
 
 #include <functional>
@@ -129,6 +130,8 @@ class Connector {
 
   private:
     void OnSleep();
+    // When the next tick or scripted action is due; a worker that waits sleeps until then.
+    uint64_t NextEventAt() const;
     void OnEvent(const sim::SimDeviceEvent& event);
 
     uint64_t nextTickMs_ = 500;
