@@ -1,13 +1,18 @@
 // The cleanup launcher through the real shell: stand-ins built under both tool names lie beside
-// this test, as the tools lie beside the connector, and log every start.
+// this test, as the tools lie beside the connector, and log every start. Then through a replaced
+// shell: the requests it gets, byte for byte, and the apartment around them.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "connector/engine/cleanup_launcher.h"
+#include "connector/engine/cleanup_launcher_win.h"
+#include "tests/fakes/shell_execute_record_win.h"
 #include "tests/win32/cleanup/standin_log.h"
 
 namespace kx7 {
@@ -131,6 +136,122 @@ TEST_F(CleanupLaunch, OlderSystemOpensTheXpTool) {
 
 TEST_F(CleanupLaunch, NewerSystemRunsTheWin7ToolElevated) {
     ExpectStarted(0x601, L"SVCleanRegWin7.exe");
+}
+
+// What the replaced calls saw, in order. The tool counts as missing: both starts fail.
+std::vector<std::string> g_calls;
+HRESULT g_comResult = S_OK;
+test::ShellExecuteRecord g_seen;
+struct OpenRequest {
+    HWND owner;
+    std::wstring verb;
+    std::wstring file;
+    bool parametersNull;
+    bool directoryNull;
+    INT show;
+} g_open;
+
+HRESULT WINAPI FakeCoInitializeEx(LPVOID reserved, DWORD flags) {
+    g_calls.push_back("CoInitializeEx " + std::to_string(flags) + (reserved ? " reserved" : ""));
+    return g_comResult;
+}
+
+void WINAPI FakeCoUninitialize() {
+    g_calls.push_back("CoUninitialize");
+}
+
+BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
+    g_calls.push_back("ShellExecuteExW");
+    g_seen = test::RecordShellExecute(*info);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                   LPCWSTR directory, INT show) {
+    g_calls.push_back("ShellExecuteW");
+    g_open = {owner,
+              verb != nullptr ? verb : L"<null>",
+              file != nullptr ? file : L"<null>",
+              !parameters,
+              !directory,
+              show};
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_FNF));
+}
+
+const CleanupShellCalls kFakeCalls = {FakeShellExecuteW, FakeShellExecuteExW, FakeCoInitializeEx,
+                                      FakeCoUninitialize};
+
+constexpr WindowHandle kOwner = 0x001A2B3C;
+
+// The elevated start: no box on failure and nothing left running in the background; hidden.
+const unsigned char kExpectedRunAs[60] = {
+    0x3C, 0,    0,    0,  // size 60
+    0x00, 0x05, 0,    0,  // SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI, no process handle
+    0x3C, 0x2B, 0x1A, 0,  // owner: the main window
+    0,    0,    0,    0,  // verb, file and parameters: checked by their texts
+    0,    0,    0,    0,  //
+    0,    0,    0,    0,  //
+    0,    0,    0,    0,  // no directory
+    0,    0,    0,    0,  // SW_HIDE
+    0,    0,    0,    0,  // instance result
+    0,    0,    0,    0,  // item list
+    0,    0,    0,    0,  // class
+    0,    0,    0,    0,  // class key
+    0,    0,    0,    0,  // hot key
+    0,    0,    0,    0,  // icon or monitor
+    0,    0,    0,    0,  // process handle
+};
+
+class CleanupRequest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_calls.clear();
+        g_comResult = S_OK;
+        g_seen = test::ShellExecuteRecord();
+        std::memset(g_seen.bytes, 0xCC, sizeof(g_seen.bytes));
+        g_open = {reinterpret_cast<HWND>(1), L"", L"", false, false, -1};
+    }
+    Win32ShellLauncher shell_{kFakeCalls};
+    const std::wstring directory_ = OwnDirectory();
+};
+
+TEST_F(CleanupRequest, ElevatedStartAsksForNoBoxAndFinishesInAnApartment) {
+    LaunchRegistryCleanup(shell_, 0x601, kOwner);
+    // COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE
+    EXPECT_EQ(g_calls,
+              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW", "CoUninitialize"}));
+    test::ExpectShellExecuteBytes(g_seen, kExpectedRunAs);
+    EXPECT_EQ(g_seen.verb, L"runas");
+    EXPECT_EQ(g_seen.file, directory_ + L"\\SVCleanRegWin7.exe");
+    EXPECT_TRUE(g_seen.parametersNull);
+}
+
+TEST_F(CleanupRequest, OlderSystemOpensHiddenWithoutOwner) {
+    LaunchRegistryCleanup(shell_, 0x501, kOwner);
+    EXPECT_EQ(g_calls,
+              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteW", "CoUninitialize"}));
+    EXPECT_EQ(g_open.owner, nullptr);
+    EXPECT_EQ(g_open.verb, L"open");
+    EXPECT_EQ(g_open.file, directory_ + L"\\SVCleanRegXP.exe");
+    EXPECT_TRUE(g_open.parametersNull);
+    EXPECT_TRUE(g_open.directoryNull);
+    EXPECT_EQ(g_open.show, SW_HIDE);
+}
+
+TEST_F(CleanupRequest, OnlyAnApartmentOfOurOwnIsLeftAgain) {
+    // S_FALSE: the thread was already single-threaded, and this initialisation still counts.
+    g_comResult = S_FALSE;
+    LaunchRegistryCleanup(shell_, 0x600, kOwner);
+    EXPECT_EQ(g_calls,
+              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW", "CoUninitialize"}));
+
+    // A thread in the multi-threaded apartment stays there; the start is made all the same.
+    SetUp();
+    g_comResult = RPC_E_CHANGED_MODE;
+    LaunchRegistryCleanup(shell_, 0x600, kOwner);
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW"}));
+    EXPECT_EQ(g_seen.file, directory_ + L"\\SVCleanRegWin7.exe");
 }
 
 }  // namespace
