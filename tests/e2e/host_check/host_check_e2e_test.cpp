@@ -172,22 +172,13 @@ TEST_F(HostCheckProgram, MissingRecordIsReportedAndNotCreated) {
     EXPECT_TRUE(UserKeyExists(kAgentKey));
 }
 
-TEST_F(HostCheckProgram, NeverPairedIsNotReadyAndTheUsageSaysSo) {
+TEST_F(HostCheckProgram, NeverPairedIsNotReadyAndOnlyTheUsageSwitchIsTaken) {
     DWORD exitCode = 99;
     std::string out = Run(&exitCode);
     EXPECT_EQ(exitCode, 3u) << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  no drive is registered for this PC (no subkey of "
-                        "HKEY_CURRENT_USER\\SOFTWARE\\Stonevault\\KX7EntryPCAgent holds "
-                        "\"Mode\")"))
-        << out;
-
     out = Run(&exitCode, L"/?");
     EXPECT_EQ(exitCode, 0u) << out;
     EXPECT_EQ(out.rfind("Usage: KX7HostCheck [/?]\n", 0), 0u) << out;
-    EXPECT_TRUE(HasLine(out, "  3  no drive is registered for this PC: nothing to check"));
-    EXPECT_EQ(out.find("Registered PC record"), std::string::npos) << "the check ran";
-
     out = Run(&exitCode, L"/verbose");
     EXPECT_EQ(exitCode, 4u) << out;
     EXPECT_EQ(out.rfind("KX7HostCheck: unknown argument \"/verbose\"\n", 0), 0u) << out;

@@ -235,17 +235,14 @@ TEST_F(HostCheckTest, MissingRecordAndMissingValueAreNamed) {
 }
 
 TEST(HostCheckArguments, OnlyTheUsageSwitchesAreUnderstood) {
-    std::wstring bad = L"untouched";
+    std::wstring bad;
     EXPECT_EQ(ParseHostCheckArguments({}, &bad), HostCheckAction::kRun);
     for (const wchar_t* usage : {L"/?", L"-?", L"/H", L"-h", L"/Help", L"--HELP"}) {
-        EXPECT_EQ(ParseHostCheckArguments({usage}, &bad), HostCheckAction::kUsage);
+        EXPECT_EQ(ParseHostCheckArguments({usage}, &bad), HostCheckAction::kUsage) << usage;
     }
-    EXPECT_EQ(bad, L"untouched");
-    const std::vector<std::vector<std::wstring>> refused = {{L"/x"}, {L"/?", L"/x"}, {L"/x", L"/?"},
-                                                            {L"?"},  {L"/??"},       {L""}};
-    for (const auto& line : refused) {
-        EXPECT_EQ(ParseHostCheckArguments(line, &bad), HostCheckAction::kBadArgument);
-        EXPECT_EQ(bad, line[0] == L"/?" ? line[1] : line[0]);
+    for (const wchar_t* refused : {L"?", L"/??", L"", L"/x"}) {
+        EXPECT_EQ(ParseHostCheckArguments({L"/?", refused}, &bad), HostCheckAction::kBadArgument);
+        EXPECT_EQ(bad, refused);
     }
 }
 

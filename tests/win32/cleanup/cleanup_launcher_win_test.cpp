@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -138,120 +138,76 @@ TEST_F(CleanupLaunch, NewerSystemRunsTheWin7ToolElevated) {
     ExpectStarted(0x601, L"SVCleanRegWin7.exe");
 }
 
-// What the replaced calls saw, in order. The tool counts as missing: both starts fail.
-std::vector<std::string> g_calls;
+// What the replaced calls saw, in order, with their arguments. The tool is missing: both fail.
+std::vector<std::wstring> g_calls;
 HRESULT g_comResult = S_OK;
 test::ShellExecuteRecord g_seen;
-struct OpenRequest {
-    HWND owner;
-    std::wstring verb;
-    std::wstring file;
-    bool parametersNull;
-    bool directoryNull;
-    INT show;
-} g_open;
 
 HRESULT WINAPI FakeCoInitializeEx(LPVOID reserved, DWORD flags) {
-    g_calls.push_back("CoInitializeEx " + std::to_string(flags) + (reserved ? " reserved" : ""));
+    g_calls.push_back(L"CoInitializeEx " + std::to_wstring(flags) +
+                      (reserved ? L" reserved" : L""));
     return g_comResult;
 }
-
 void WINAPI FakeCoUninitialize() {
-    g_calls.push_back("CoUninitialize");
+    g_calls.push_back(L"CoUninitialize");
 }
-
 BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
-    g_calls.push_back("ShellExecuteExW");
     g_seen = test::RecordShellExecute(*info);
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    g_calls.push_back(L"ShellExecuteExW " + g_seen.verb + L" " + g_seen.file + L" " +
+                      g_seen.parameters);
     return FALSE;
 }
-
 HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                                    LPCWSTR directory, INT show) {
-    g_calls.push_back("ShellExecuteW");
-    g_open = {owner,
-              verb != nullptr ? verb : L"<null>",
-              file != nullptr ? file : L"<null>",
-              !parameters,
-              !directory,
-              show};
+    g_calls.push_back(L"ShellExecuteW " + std::to_wstring(reinterpret_cast<UINT_PTR>(owner)) +
+                      L" " + test::TextOrNull(verb) + L" " + test::TextOrNull(file) + L" " +
+                      test::TextOrNull(parameters) + L" " + test::TextOrNull(directory) + L" " +
+                      std::to_wstring(show));
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_FNF));
 }
-
 const CleanupShellCalls kFakeCalls = {FakeShellExecuteW, FakeShellExecuteExW, FakeCoInitializeEx,
                                       FakeCoUninitialize};
 
-constexpr WindowHandle kOwner = 0x001A2B3C;
+TEST(CleanupRequest, EachStartAsksForNoBoxInAnApartmentOfItsOwn) {
+    // Size 60, mask SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI (no process handle), the owner, then
+    // zeros: the pointers are checked by their texts, no directory, SW_HIDE, nothing returned.
+    const std::array<unsigned char, 60> kRunAs = {0x3C, 0, 0,    0,    0x00, 0x05,
+                                                  0,    0, 0x3C, 0x2B, 0x1A};
+    const std::wstring dir = OwnDirectory();
+    Win32ShellLauncher shell(kFakeCalls);
+    g_calls.clear();
+    g_comResult = S_OK;
+    LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C);
+    LaunchRegistryCleanup(shell, 0x501, 0x1A2B3C);
+    // 6 is COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE.
+    EXPECT_EQ(g_calls, (std::vector<std::wstring>{
+                           L"CoInitializeEx 6",
+                           L"ShellExecuteExW runas " + dir + L"\\SVCleanRegWin7.exe <null>",
+                           L"CoUninitialize", L"CoInitializeEx 6",
+                           L"ShellExecuteW 0 open " + dir + L"\\SVCleanRegXP.exe <null> <null> 0",
+                           L"CoUninitialize"}));
+    EXPECT_EQ(g_seen.bytes, kRunAs);
+}
 
-// The elevated start: no box on failure and nothing left running in the background; hidden.
-const unsigned char kExpectedRunAs[60] = {
-    0x3C, 0,    0,    0,  // size 60
-    0x00, 0x05, 0,    0,  // SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI, no process handle
-    0x3C, 0x2B, 0x1A, 0,  // owner: the main window
-    0,    0,    0,    0,  // verb, file and parameters: checked by their texts
-    0,    0,    0,    0,  //
-    0,    0,    0,    0,  //
-    0,    0,    0,    0,  // no directory
-    0,    0,    0,    0,  // SW_HIDE
-    0,    0,    0,    0,  // instance result
-    0,    0,    0,    0,  // item list
-    0,    0,    0,    0,  // class
-    0,    0,    0,    0,  // class key
-    0,    0,    0,    0,  // hot key
-    0,    0,    0,    0,  // icon or monitor
-    0,    0,    0,    0,  // process handle
-};
-
-class CleanupRequest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+TEST(CleanupRequest, OnlyAnApartmentOfOurOwnIsLeftAgain) {
+    const std::wstring start =
+        L"ShellExecuteExW runas " + OwnDirectory() + L"\\SVCleanRegWin7.exe <null>";
+    const struct {
+        HRESULT result;
+        std::vector<std::wstring> calls;
+    } cases[] = {
+        // Already single-threaded: counted all the same, so it is undone.
+        {S_FALSE, {L"CoInitializeEx 6", start, L"CoUninitialize"}},
+        // Multi-threaded: the thread stays so, and the shell is asked there.
+        {RPC_E_CHANGED_MODE, {L"CoInitializeEx 6", start}},
+    };
+    Win32ShellLauncher shell(kFakeCalls);
+    for (const auto& c : cases) {
         g_calls.clear();
-        g_comResult = S_OK;
-        g_seen = test::ShellExecuteRecord();
-        std::memset(g_seen.bytes, 0xCC, sizeof(g_seen.bytes));
-        g_open = {reinterpret_cast<HWND>(1), L"", L"", false, false, -1};
+        g_comResult = c.result;
+        LaunchRegistryCleanup(shell, 0x600, 0);
+        EXPECT_EQ(g_calls, c.calls) << std::hex << c.result;
     }
-    Win32ShellLauncher shell_{kFakeCalls};
-    const std::wstring directory_ = OwnDirectory();
-};
-
-TEST_F(CleanupRequest, ElevatedStartAsksForNoBoxAndFinishesInAnApartment) {
-    LaunchRegistryCleanup(shell_, 0x601, kOwner);
-    // COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE
-    EXPECT_EQ(g_calls,
-              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW", "CoUninitialize"}));
-    test::ExpectShellExecuteBytes(g_seen, kExpectedRunAs);
-    EXPECT_EQ(g_seen.verb, L"runas");
-    EXPECT_EQ(g_seen.file, directory_ + L"\\SVCleanRegWin7.exe");
-    EXPECT_TRUE(g_seen.parametersNull);
-}
-
-TEST_F(CleanupRequest, OlderSystemOpensHiddenWithoutOwner) {
-    LaunchRegistryCleanup(shell_, 0x501, kOwner);
-    EXPECT_EQ(g_calls,
-              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteW", "CoUninitialize"}));
-    EXPECT_EQ(g_open.owner, nullptr);
-    EXPECT_EQ(g_open.verb, L"open");
-    EXPECT_EQ(g_open.file, directory_ + L"\\SVCleanRegXP.exe");
-    EXPECT_TRUE(g_open.parametersNull);
-    EXPECT_TRUE(g_open.directoryNull);
-    EXPECT_EQ(g_open.show, SW_HIDE);
-}
-
-TEST_F(CleanupRequest, OnlyAnApartmentOfOurOwnIsLeftAgain) {
-    // S_FALSE: the thread was already single-threaded, and this initialisation still counts.
-    g_comResult = S_FALSE;
-    LaunchRegistryCleanup(shell_, 0x600, kOwner);
-    EXPECT_EQ(g_calls,
-              (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW", "CoUninitialize"}));
-
-    // A thread in the multi-threaded apartment stays there; the start is made all the same.
-    SetUp();
-    g_comResult = RPC_E_CHANGED_MODE;
-    LaunchRegistryCleanup(shell_, 0x600, kOwner);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"CoInitializeEx 6", "ShellExecuteExW"}));
-    EXPECT_EQ(g_seen.file, directory_ + L"\\SVCleanRegWin7.exe");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,7 +51,7 @@ const AgentCalls kFakeCalls = {FakeSleep, FakeVersionWord, FakeShellExecuteExW, 
 
 // The start request as the older shells know it. The three pointers (verb at 12, file at 16,
 // parameters at 20) are checked by the texts they point to and left zero here.
-const unsigned char kExpectedRecord[60] = {
+const std::array<unsigned char, 60> kExpectedRecord = {
     0x3C, 0, 0, 0,  // size 60
     0,    0, 0, 0,  // mask: no flags, so no process handle is returned
     0,    0, 0, 0,  // no owner window
@@ -76,7 +76,7 @@ class AgentRun : public ::testing::Test {
         g_versionWord = 0x0601;
         g_shellResult = TRUE;
         g_seen = test::ShellExecuteRecord();
-        std::memset(g_seen.bytes, 0xCC, sizeof(g_seen.bytes));
+        g_seen.bytes.fill(0xCC);
     }
 
     static int Run(const std::string& line) {
@@ -85,9 +85,7 @@ class AgentRun : public ::testing::Test {
         return AgentMain(buffer.data(), kFakeCalls);
     }
 
-    static void ExpectRecordBytesApartFromPointers() {
-        test::ExpectShellExecuteBytes(g_seen, kExpectedRecord);
-    }
+    static void ExpectRecordBytesApartFromPointers() { EXPECT_EQ(g_seen.bytes, kExpectedRecord); }
 };
 
 TEST_F(AgentRun, VersionWordChoosesTheVerbAfterTheWait) {
@@ -103,11 +101,7 @@ TEST_F(AgentRun, VersionWordChoosesTheVerbAfterTheWait) {
         EXPECT_EQ(g_calls, (std::vector<std::string>{"Sleep 3000", "GetWindowsVersionWord",
                                                      "ShellExecuteExW"}));
         ExpectRecordBytesApartFromPointers();
-        if (c.verb == nullptr) {
-            EXPECT_TRUE(g_seen.verbNull);
-        } else {
-            EXPECT_EQ(g_seen.verb, c.verb);
-        }
+        EXPECT_EQ(g_seen.verb, test::TextOrNull(c.verb));
         EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE");
         EXPECT_EQ(g_seen.parameters, L"/HIDE");
     }
@@ -118,8 +112,8 @@ TEST_F(AgentRun, WithoutHideThereAreNoParameters) {
     EXPECT_EQ(Run("/S:C:\\Program Files\\Connector.exe"), 0);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW"}));
     ExpectRecordBytesApartFromPointers();
-    EXPECT_TRUE(g_seen.verbNull);
-    EXPECT_TRUE(g_seen.parametersNull);
+    EXPECT_EQ(g_seen.verb, L"<null>");
+    EXPECT_EQ(g_seen.parameters, L"<null>");
     EXPECT_EQ(g_seen.file, L"C:\\PROGRAM FILES\\CONNECTOR.EXE");
 
     SetUp();
@@ -127,7 +121,7 @@ TEST_F(AgentRun, WithoutHideThereAreNoParameters) {
     EXPECT_EQ(Run("/s:c:\\tools\\connector.exe"), 0);
     ExpectRecordBytesApartFromPointers();
     EXPECT_EQ(g_seen.verb, L"runas");
-    EXPECT_TRUE(g_seen.parametersNull);
+    EXPECT_EQ(g_seen.parameters, L"<null>");
 }
 
 TEST_F(AgentRun, ZeroNegativeOrUnreadableDelaysStartAtOnce) {
