@@ -29,16 +29,17 @@ if [ "${1:-}" != "--inner" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
     if [ -n "${DISPLAY:-}" ]; then
-        exec bash "$0" --inner "$keep"
+        exec bash "$0" --inner "$keep" own
     fi
     # A virtual display has no window manager: let Wine draw the window frames itself.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
     # No display: a virtual one, with its own X authority so it works as root or not.
-    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$keep"
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$keep" virtual
 fi
 
 keep=$2
+display_kind=$3
 bin="$root/build/win32/bin"
 shot="$root/build/demo-window.png"
 sim() { wine "$bin/kx7sim.exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -144,11 +145,21 @@ else
 fi
 
 if [ "$keep" = "1" ]; then
+    # Another shell needs the prefix and the display, and for a virtual display also its X
+    # authority file, which xvfb-run makes anew for every run.
+    env_line="WINEPREFIX=$WINEPREFIX WINEDEBUG=-all DISPLAY=$DISPLAY"
+    [ -n "${XAUTHORITY:-}" ] && env_line="$env_line XAUTHORITY=$XAUTHORITY"
     echo
-    echo "The connector keeps running. Drive it with build/win32/bin/kx7sim.exe under this prefix:"
-    echo "    export WINEPREFIX=$WINEPREFIX"
+    echo "The connector keeps running, on display $DISPLAY${XAUTHORITY:+ (X authority file $XAUTHORITY)}."
+    echo "From another shell in $root:"
+    echo "    export $env_line"
+    echo "    wine build/win32/bin/kx7sim.exe help              (what it can do)"
     echo "    wine build/win32/bin/kx7sim.exe unplug paired     (then plug paired, status paired, ...)"
+    echo "    xwd -root -silent | xwdtopnm | pnmtopng >screen.png   (a screenshot of the display)"
     echo "    wine build/win32/bin/kx7sim.exe menu exit; wine build/win32/bin/kx7sim.exe press OK"
+    if [ "$display_kind" = "virtual" ]; then
+        echo "The display is a virtual one: it and its X authority file go away when the connector ends."
+    fi
     wait "$connector"
     exit 0
 fi
