@@ -39,12 +39,77 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments) {
+bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments,
+                         const std::wstring& debugLog, const wchar_t* wineDebug) {
     std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info_) != FALSE;
+    HANDLE log = INVALID_HANDLE_VALUE;
+    if (!debugLog.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        log = CreateFileW(debugLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (log == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = log;
+        startup.hStdError = log;
+        // Wine reads its debug channels from the environment the child starts with.
+        SetEnvironmentVariableW(L"WINEDEBUG", wineDebug);
+    }
+    const bool started =
+        CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr,
+                       log != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &info_) != FALSE;
+    if (log != INVALID_HANDLE_VALUE) {
+        SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
+        CloseHandle(log);
+    }
+    return started;
+}
+
+std::vector<std::string> DebugLines(const std::wstring& debugLog, const std::string& text) {
+    std::vector<std::string> lines;
+    HANDLE file = CreateFileW(debugLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return lines;
+    }
+    std::string all;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
+        all.append(chunk, got);
+    }
+    CloseHandle(file);
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\n', start);
+        if (end == std::string::npos) {
+            end = all.size();
+        }
+        std::string line = all.substr(start, end - start);
+        if (line.find(text) != std::string::npos) {
+            lines.push_back(line);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+LRESULT EndSession(HWND window) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                             5000, &answer) ||
+        answer == FALSE) {
+        return FALSE;
+    }
+    // The window may end its process before it answers.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000,
+                        &ignored);
+    return static_cast<LRESULT>(answer);
 }
 
 bool ChildProcess::WaitExit(DWORD timeoutMs, DWORD* exitCode) {
@@ -126,6 +191,8 @@ struct WindowQuery {
     const wchar_t* title;
     DWORD pid;
     HWND found;
+    const std::wstring* boxText = nullptr;
+    bool visibleOnly = false;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
@@ -141,6 +208,10 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
         return TRUE;
     }
     if (query->title != nullptr && WindowText(window) != query->title) {
+        return TRUE;
+    }
+    if ((query->boxText != nullptr && MessageBoxText(window) != *query->boxText) ||
+        (query->visibleOnly && !IsWindowVisible(window))) {
         return TRUE;
     }
     query->found = window;
@@ -175,10 +246,12 @@ BOOL CALLBACK CollectStaticTexts(HWND child, LPARAM param) {
 
 }  // namespace
 
-HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs) {
+namespace {
+
+HWND WaitForQuery(WindowQuery query, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
-        WindowQuery query = {className, title, pid, nullptr};
+        query.found = nullptr;
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
         if (query.found != nullptr) {
             return query.found;
@@ -186,6 +259,24 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DW
         Sleep(50);
     } while (GetTickCount64() < deadline);
     return nullptr;
+}
+
+}  // namespace
+
+HWND WaitForBox(const wchar_t* caption, const std::wstring& text, DWORD pid, DWORD timeoutMs) {
+    WindowQuery query = {L"#32770", caption, pid, nullptr};
+    query.boxText = &text;
+    return WaitForQuery(query, timeoutMs);
+}
+
+HWND WaitForPopupMenu(DWORD pid, DWORD timeoutMs) {
+    WindowQuery query = {L"#32768", nullptr, pid, nullptr};
+    query.visibleOnly = true;
+    return WaitForQuery(query, timeoutMs);
+}
+
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs) {
+    return WaitForQuery({className, title, pid, nullptr}, timeoutMs);
 }
 
 std::wstring WindowText(HWND window) {

@@ -19,7 +19,10 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Start(const std::wstring& exePath, const std::wstring& arguments);
+    // With a debug log path, the child runs with WINEDEBUG set to wineDebug and its standard
+    // error, where Wine writes its debug channels, goes to that file.
+    bool Start(const std::wstring& exePath, const std::wstring& arguments,
+               const std::wstring& debugLog = L"", const wchar_t* wineDebug = nullptr);
     // Waits for the process to end; false on time-out.
     bool WaitExit(DWORD timeoutMs, DWORD* exitCode);
     bool Running() const;
@@ -43,6 +46,17 @@ std::string LastLine(const std::string& output);
 // Polls until a top-level window of this class and title (either may be null) exists, owned by
 // the process (0: any process); null on time-out.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs);
+
+// The lines of a Wine debug log that contain the text.
+std::vector<std::string> DebugLines(const std::wstring& debugLog, const std::string& text);
+
+// Polls until the process shows a message box with this caption and text; null on time-out.
+HWND WaitForBox(const wchar_t* caption, const std::wstring& text, DWORD pid, DWORD timeoutMs);
+// Polls until the process shows a pop-up menu; null on time-out.
+HWND WaitForPopupMenu(DWORD pid, DWORD timeoutMs);
+// Asks the window as the system does at log-off: WM_QUERYENDSESSION, whose answer is returned,
+// then, when it is TRUE, WM_ENDSESSION(TRUE).
+LRESULT EndSession(HWND window);
 
 std::wstring WindowText(HWND window);
 // The text of the message box's static text control.

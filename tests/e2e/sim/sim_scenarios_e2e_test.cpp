@@ -330,5 +330,30 @@ TEST_F(SimulatedDrives, DrivePulledOutInItsTurnGivesWayToTheNextDriveAndToExit) 
     EXPECT_EQ(code, 0u);
 }
 
+TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithoutABox) {
+    ASSERT_NE(Start(), nullptr);
+    AddPaired("stuck", "KX7STUCK00000001");
+    AddPaired("refusing", "KX7REFUSING00002");
+    ASSERT_EQ(Sim("fault stuck stall=on"), "ok");
+    ASSERT_EQ(Sim("fault refusing hostpair=off"), "ok");
+    ASSERT_EQ(Sim("plug stuck"), "ok");
+    ASSERT_EQ(Sim("plug refusing"), "ok");
+    Sleep(3000);  // the 1 s settle wait, then the pass hangs on the stalled drive
+
+    EXPECT_EQ(EndSession(window), TRUE);
+    bool boxShown = false;
+    const bool ended = WaitUntil(
+        [&] {
+            boxShown = boxShown || WaitForWindow(L"#32770", nullptr, connector.pid(), 0) != nullptr;
+            return !connector.Running();
+        },
+        5000);
+    EXPECT_TRUE(ended) << "the session's few seconds are not held";
+    EXPECT_FALSE(boxShown);
+    DWORD code = 1234;
+    ASSERT_TRUE(connector.WaitExit(0, &code));
+    EXPECT_EQ(code, 0u);
+}
+
 }  // namespace
 }  // namespace kx7::e2e
