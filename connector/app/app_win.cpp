@@ -66,7 +66,9 @@ class Win32StartupHost final : public StartupHost {
     CKX7AutoConnectorApp& app_;
 };
 
+#if defined(__i386__)
 static_assert(sizeof(WNDCLASSEXW) == 48, "the class record the system expects on i686");
+#endif
 
 }  // namespace
 

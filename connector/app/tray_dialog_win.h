@@ -17,7 +17,10 @@ constexpr UINT WM_TRAY_NOTIFY = WM_USER + 0x61;
 constexpr LPARAM TRAY_MINIMIZE_MARKER = 10090;
 // The record the shell is given: the version that ends with the item GUID. Newer headers may
 // declare a longer record; the shell reads only as much as the size field announces.
-constexpr DWORD kTrayIconRecordSize = 952;
+constexpr DWORD kTrayIconRecordSize = NOTIFYICONDATAW_V3_SIZE;
+#if defined(__i386__)
+static_assert(kTrayIconRecordSize == 952, "the 32-bit record with the item GUID is 952 bytes");
+#endif
 static_assert(sizeof(NOTIFYICONDATAW) >= kTrayIconRecordSize,
               "the header's record holds the 952-byte version");
 static_assert(offsetof(NOTIFYICONDATAW, guidItem) + sizeof(GUID) == kTrayIconRecordSize,

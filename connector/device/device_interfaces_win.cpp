@@ -21,10 +21,12 @@ static_assert(kPresentInterfaces == 0x12, "present interfaces only");
 constexpr DWORD kDetailBufferSize = 526;
 
 // The size fields the 32-bit SetupAPI checks; a 64-bit layout would be refused by the system.
+#if defined(__i386__)
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "32-bit SP_DEVINFO_DATA is 28 bytes");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "32-bit SP_DEVICE_INTERFACE_DATA");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6,
               "32-bit SP_DEVICE_INTERFACE_DETAIL_DATA_W is 6 bytes");
+#endif
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) == 4,
               "the path follows the size field");
 

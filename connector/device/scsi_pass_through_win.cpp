@@ -21,6 +21,7 @@ struct PassThroughRecord {
 
 // The drive sees this exact layout; a header with a different packing would send garbage, so
 // every offset the driver relies on is pinned to the 32-bit layout.
+#if defined(__i386__)
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == pass_through::kStructLength,
               "32-bit SCSI_PASS_THROUGH_DIRECT is 44 bytes");
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0, "Length");
@@ -40,6 +41,7 @@ static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb) == 16, "Cdb holds 16 bytes")
 static_assert(offsetof(PassThroughRecord, sense) == pass_through::kSenseInfoOffset,
               "sense area follows the filler");
 static_assert(sizeof(PassThroughRecord) == pass_through::kRequestSize, "record is 80 bytes");
+#endif
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == pass_through::kIoctlScsiPassThroughDirect,
               "control code");
 
@@ -99,7 +101,7 @@ ScsiResult WinScsiPassThrough::Execute(const uint8_t* cdb, uint8_t cdbLength,
     PassThroughRecord record;
     std::memset(&record, 0, sizeof(record));
     SCSI_PASS_THROUGH_DIRECT& h = record.header;
-    h.Length = pass_through::kStructLength;
+    h.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
     h.PathId = pass_through::kPathId;
     h.TargetId = pass_through::kTargetId;
     h.Lun = pass_through::kLun;
@@ -109,7 +111,7 @@ ScsiResult WinScsiPassThrough::Execute(const uint8_t* cdb, uint8_t cdbLength,
     h.DataTransferLength = length;
     h.TimeOutValue = timeoutSeconds;
     h.DataBuffer = length != 0 ? buffer : nullptr;
-    h.SenseInfoOffset = pass_through::kSenseInfoOffset;
+    h.SenseInfoOffset = offsetof(PassThroughRecord, sense);
     if (cdbLength != 0) {
         std::memcpy(h.Cdb, cdb, cdbLength);
     }

@@ -11,8 +11,10 @@ namespace {
 constexpr DWORD kPresentAllClasses = DIGCF_PRESENT | DIGCF_ALLCLASSES;
 constexpr DWORD kAllClasses = DIGCF_ALLCLASSES;
 static_assert(kPresentAllClasses == 6 && kAllClasses == 4, "the flags an event asks for");
+#if defined(__i386__)
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "32-bit SP_DEVINFO_DATA is 28 bytes");
 static_assert(sizeof(SP_CLASSIMAGELIST_DATA) == 12, "32-bit SP_CLASSIMAGELIST_DATA is 12 bytes");
+#endif
 
 constexpr DWORD kInstanceIdChars = 260;
 constexpr DWORD kNameBufferBytes = 520;

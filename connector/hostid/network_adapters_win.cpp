@@ -9,16 +9,18 @@ namespace kx7 {
 namespace {
 
 // The fields the enumeration reads, where the system writes them in the 32-bit layout.
+static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kNicNameSize, "AdapterName size");
+static_assert(sizeof(IP_ADAPTER_INFO::Description) == kNicDescriptionSize, "Description size");
+static_assert(sizeof(IP_ADAPTER_INFO::Address) == kNicAddressSize, "Address size");
+#if defined(__i386__)
 static_assert(offsetof(IP_ADAPTER_INFO, Next) == 0, "Next");
 static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == 8, "AdapterName");
-static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kNicNameSize, "AdapterName size");
 static_assert(offsetof(IP_ADAPTER_INFO, Description) == 268, "Description");
-static_assert(sizeof(IP_ADAPTER_INFO::Description) == kNicDescriptionSize, "Description size");
 static_assert(offsetof(IP_ADAPTER_INFO, AddressLength) == 400, "AddressLength");
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == 404, "Address");
-static_assert(sizeof(IP_ADAPTER_INFO::Address) == kNicAddressSize, "Address size");
 static_assert(offsetof(IP_ADAPTER_INFO, Type) == 416, "Type");
 static_assert(offsetof(IP_ADAPTER_INFO, IpAddressList) == 428, "IpAddressList");
+#endif
 
 // A fixed platform field as text: up to its first NUL and never past its end.
 template <size_t N>
