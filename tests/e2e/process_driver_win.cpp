@@ -39,63 +39,12 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments,
-                         const std::wstring& debugLog, const wchar_t* wineDebug) {
+bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& arguments) {
     std::vector<wchar_t> mutableLine = CommandLine(exePath, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    HANDLE log = INVALID_HANDLE_VALUE;
-    if (!debugLog.empty()) {
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        log = CreateFileW(debugLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (log == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = log;
-        startup.hStdError = log;
-        // Wine reads its debug channels from the environment the child starts with.
-        SetEnvironmentVariableW(L"WINEDEBUG", wineDebug);
-    }
-    const bool started =
-        CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr,
-                       log != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &info_) != FALSE;
-    if (log != INVALID_HANDLE_VALUE) {
-        SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
-        CloseHandle(log);
-    }
-    return started;
-}
-
-std::vector<std::string> DebugLines(const std::wstring& debugLog, const std::string& text) {
-    std::vector<std::string> lines;
-    HANDLE file = CreateFileW(debugLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return lines;
-    }
-    std::string all;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
-        all.append(chunk, got);
-    }
-    CloseHandle(file);
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        if (end == std::string::npos) {
-            end = all.size();
-        }
-        std::string line = all.substr(start, end - start);
-        if (line.find(text) != std::string::npos) {
-            lines.push_back(line);
-        }
-        start = end + 1;
-    }
-    return lines;
+    return CreateProcessW(exePath.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info_) != FALSE;
 }
 
 LRESULT EndSession(HWND window) {

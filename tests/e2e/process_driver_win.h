@@ -19,10 +19,7 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // With a debug log path, the child runs with WINEDEBUG set to wineDebug and its standard
-    // error, where Wine writes its debug channels, goes to that file.
-    bool Start(const std::wstring& exePath, const std::wstring& arguments,
-               const std::wstring& debugLog = L"", const wchar_t* wineDebug = nullptr);
+    bool Start(const std::wstring& exePath, const std::wstring& arguments);
     // Waits for the process to end; false on time-out.
     bool WaitExit(DWORD timeoutMs, DWORD* exitCode);
     bool Running() const;
@@ -46,9 +43,6 @@ std::string LastLine(const std::string& output);
 // Polls until a top-level window of this class and title (either may be null) exists, owned by
 // the process (0: any process); null on time-out.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs);
-
-// The lines of a Wine debug log that contain the text.
-std::vector<std::string> DebugLines(const std::wstring& debugLog, const std::string& text);
 
 // Polls until the process shows a message box with this caption and text; null on time-out.
 HWND WaitForBox(const wchar_t* caption, const std::wstring& text, DWORD pid, DWORD timeoutMs);
