@@ -18,8 +18,15 @@ if(WIN32)
     add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
     add_link_options(-static -fstack-protector-strong -Wl,--gc-sections -Wl,--dynamicbase
                      -Wl,--nxcompat)
+    # The shipped programs are 32-bit. The x86_64 build exists only to run the same tests under
+    # 64-bit Wine on machines whose kernel cannot start 32-bit programs.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(KX7_WINEARCH win64)
+    else()
+        set(KX7_WINEARCH win32)
+    endif()
     set(CMAKE_CROSSCOMPILING_EMULATOR
-        "${PROJECT_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")
+        "${PROJECT_SOURCE_DIR}/cmake/wine-run.sh;${KX7_WINEARCH};${CMAKE_BINARY_DIR}/wineprefix")
     set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

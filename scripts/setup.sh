@@ -9,6 +9,9 @@ packages=(
     nsis
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth util-linux x11-apps netpbm
+    # The x86_64 build runs the Wine tests where the kernel cannot start 32-bit programs.
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+    binutils-mingw-w64-x86-64 wine64
     librsvg2-bin icoutils libxml2-utils
 )
 
