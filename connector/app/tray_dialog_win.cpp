@@ -19,7 +19,21 @@ UINT TaskbarCreatedMessage() {
 
 }  // namespace
 
-CTrayDialog::CTrayDialog(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {
+TrayShellCalls SystemTrayShellCalls() {
+    TrayShellCalls calls = {Shell_NotifyIconW, nullptr, nullptr};
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        // Through void* so that the compiler does not take the cast between function types
+        // for a mistake.
+        calls.filterForWindow = reinterpret_cast<decltype(calls.filterForWindow)>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+        calls.filterForProcess = reinterpret_cast<decltype(calls.filterForProcess)>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")));
+    }
+    return calls;
+}
+
+CTrayDialog::CTrayDialog(UINT templateId, CWnd* parent, const TrayShellCalls& shell)
+    : CDialog(templateId, parent), m_shell(shell) {
     ZeroMemory(&m_nid, sizeof(m_nid));
     m_nid.cbSize = kTrayIconRecordSize;
     m_nid.uID = kTrayIconId;
@@ -75,7 +89,7 @@ BOOL CTrayDialog::NotifyShell(DWORD message) {
     ZeroMemory(&record, sizeof(record));
     CopyMemory(&record, &m_nid, kTrayIconRecordSize);
     record.cbSize = kTrayIconRecordSize;
-    return Shell_NotifyIconW(message, &record);
+    return m_shell.notifyIcon(message, &record);
 }
 
 BOOL CTrayDialog::ShowTrayIcon() {
@@ -116,21 +130,11 @@ LRESULT CTrayDialog::OnCreate(WPARAM, LPARAM) {
 void CTrayDialog::AllowTaskbarCreated() {
     // The shell runs with the user's normal rights and this program elevated; from Vista on the
     // system drops messages from a lower integrity level unless the window lets them through.
-    // Resolved at run time: Windows 7 has the call for one window, Vista only the one for the
-    // whole process, and XP neither (nor any such barrier).
-    using WindowFilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    using ProcessFilterFn = BOOL(WINAPI*)(UINT, DWORD);
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (user32 == nullptr) {
-        return;
-    }
     constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD of the process-wide call
-    if (auto perWindow = reinterpret_cast<WindowFilterFn>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")))) {
-        perWindow(m_hWnd, TaskbarCreatedMessage(), kAllow, nullptr);
-    } else if (auto perProcess = reinterpret_cast<ProcessFilterFn>(
-                   reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")))) {
-        perProcess(TaskbarCreatedMessage(), kAllow);
+    if (m_shell.filterForWindow != nullptr) {
+        m_shell.filterForWindow(m_hWnd, TaskbarCreatedMessage(), kAllow, nullptr);
+    } else if (m_shell.filterForProcess != nullptr) {
+        m_shell.filterForProcess(TaskbarCreatedMessage(), kAllow);
     }
 }
 

@@ -26,9 +26,19 @@ static_assert(sizeof(NOTIFYICONDATAW) >= kTrayIconRecordSize,
 static_assert(offsetof(NOTIFYICONDATAW, guidItem) + sizeof(GUID) == kTrayIconRecordSize,
               "the 952-byte version ends with the item GUID");
 
+// The system calls of the tray, replaceable in a test. The two message filters may be missing:
+// Windows 7 has both, Vista only the one for the whole process, XP neither (nor the barrier).
+struct TrayShellCalls {
+    BOOL(WINAPI* notifyIcon)(DWORD message, PNOTIFYICONDATAW record);
+    BOOL(WINAPI* filterForWindow)(HWND window, UINT message, DWORD action, void* change);
+    BOOL(WINAPI* filterForProcess)(UINT message, DWORD action);
+};
+TrayShellCalls SystemTrayShellCalls();
+
 class CTrayDialog : public CDialog {
   public:
-    explicit CTrayDialog(UINT templateId, CWnd* parent = nullptr);
+    explicit CTrayDialog(UINT templateId, CWnd* parent = nullptr,
+                         const TrayShellCalls& shell = SystemTrayShellCalls());
     ~CTrayDialog() override;
 
     // The icon at the display's small icon size, which the notification area shows unscaled.
@@ -67,6 +77,8 @@ class CTrayDialog : public CDialog {
     BOOL NotifyShell(DWORD message);
     // Lets the shell's broadcast "TaskbarCreated" through to this window; see the definition.
     void AllowTaskbarCreated();
+
+    TrayShellCalls m_shell;
 };
 
 }  // namespace kx7
