@@ -22,6 +22,7 @@ std::vector<std::string> g_calls;
 DWORD g_versionWord = 0;
 BOOL g_shellResult = TRUE;
 unsigned char g_record[60];
+SHELLEXECUTEINFOW g_info;
 const wchar_t* g_verb = nullptr;
 std::wstring g_file;
 const wchar_t* g_parameters = nullptr;
@@ -41,6 +42,7 @@ BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
     g_calls.push_back("ShellExecuteExW");
     // The pointers are only good during the call: take the texts now.
     std::memcpy(g_record, info, sizeof(g_record));
+    g_info = *info;
     g_verb = info->lpVerb;
     g_verbText = info->lpVerb != nullptr ? info->lpVerb : L"";
     g_file = info->lpFile != nullptr ? info->lpFile : L"<null>";
@@ -86,6 +88,7 @@ class AgentRun : public ::testing::Test {
         g_versionWord = 0x0601;
         g_shellResult = TRUE;
         std::memset(g_record, 0xCC, sizeof(g_record));
+        std::memset(&g_info, 0xCC, sizeof(g_info));
     }
 
     static int Run(const std::string& line) {
@@ -95,12 +98,29 @@ class AgentRun : public ::testing::Test {
     }
 
     static void ExpectRecordBytesApartFromPointers() {
+#if !defined(__i386__)
+        // The bytes above are the 32-bit record the shipped agent sends; a build with wider
+        // pointers lays the record out differently, so its fields are checked by name instead.
+        EXPECT_EQ(g_info.cbSize, sizeof(SHELLEXECUTEINFOW));
+        EXPECT_EQ(g_info.fMask, 0u);
+        EXPECT_EQ(g_info.hwnd, nullptr);
+        EXPECT_EQ(g_info.lpDirectory, nullptr);
+        EXPECT_EQ(g_info.nShow, SW_SHOWNORMAL);
+        EXPECT_EQ(g_info.hInstApp, nullptr);
+        EXPECT_EQ(g_info.lpIDList, nullptr);
+        EXPECT_EQ(g_info.lpClass, nullptr);
+        EXPECT_EQ(g_info.hkeyClass, nullptr);
+        EXPECT_EQ(g_info.dwHotKey, 0u);
+        EXPECT_EQ(g_info.hIcon, nullptr);
+        EXPECT_EQ(g_info.hProcess, nullptr);
+#else
         unsigned char seen[60];
         std::memcpy(seen, g_record, sizeof(seen));
         std::memset(seen + 12, 0, 12);
         for (size_t i = 0; i < sizeof(seen); ++i) {
             EXPECT_EQ(unsigned{seen[i]}, unsigned{kExpectedRecord[i]}) << "byte " << i;
         }
+#endif
     }
 };
 
