@@ -294,11 +294,53 @@ HostCheckReport RunHostCheck(const HostSources& system, bool elevated) {
             report.exitCode = kHostCheckSomeFail;
         }
     }
-    if (!loaded) {
+    // Without a registered drive there is nothing to judge, whatever the record says; with
+    // one, a record that cannot be loaded fails it before any item is compared.
+    if (verdicts.empty()) {
+        report.exitCode = kHostCheckNothingRegistered;
+    } else if (!loaded) {
         report.exitCode = kHostCheckNoRecord;
     }
     report.text = out.Take();
     return report;
+}
+
+const wchar_t kHostCheckUsage[] =
+    L"Usage: KX7HostCheck [/?]\r\n"
+    L"\r\n"
+    L"Says, before a KX7 is plugged in, whether the connector would accept this PC for each\r\n"
+    L"drive registered for it, and if not, which identity item differs. It only reads and\r\n"
+    L"takes no arguments. Run it as administrator, as the connector runs: only then can the\r\n"
+    L"disk serial number be read.\r\n"
+    L"\r\n"
+    L"Exit codes:\r\n"
+    L"  0  every registered drive would pass\r\n"
+    L"  1  at least one registered drive would fail\r\n"
+    L"  2  a drive is registered, but the registered PC record cannot be loaded\r\n"
+    L"  3  no drive is registered for this PC: nothing to check\r\n"
+    L"  4  the command line was not understood\r\n";
+
+HostCheckAction ParseHostCheckArguments(const std::vector<std::wstring>& arguments,
+                                        std::wstring* badArgument) {
+    static const wchar_t* const kUsageSwitches[] = {L"/?",    L"-?",    L"/h",    L"-h",
+                                                    L"/help", L"-help", L"--help"};
+    for (const std::wstring& argument : arguments) {
+        std::wstring lower = argument;
+        for (wchar_t& c : lower) {
+            if (c >= L'A' && c <= L'Z') {
+                c = static_cast<wchar_t>(c - L'A' + L'a');
+            }
+        }
+        bool usage = false;
+        for (const wchar_t* name : kUsageSwitches) {
+            usage = usage || lower == name;
+        }
+        if (!usage) {
+            *badArgument = argument;
+            return HostCheckAction::kBadArgument;
+        }
+    }
+    return arguments.empty() ? HostCheckAction::kRun : HostCheckAction::kUsage;
 }
 
 }  // namespace kx7

@@ -5,15 +5,31 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "connector/hostid/system_info.h"
 
 namespace kx7 {
 
-// Exit codes of KX7HostCheck.exe.
+// Exit codes of KX7HostCheck.exe. A script that rolls the connector out wants "ready" to mean
+// that a paired drive will unlock here, so a PC with nothing registered is not ready: it gets a
+// code of its own, apart from a registration that is there but broken.
 constexpr int kHostCheckAllPass = 0;   // every registered drive would pass
 constexpr int kHostCheckSomeFail = 1;  // at least one would not
-constexpr int kHostCheckNoRecord = 2;  // the registered record cannot be loaded
+constexpr int kHostCheckNoRecord = 2;  // drives are registered, the record cannot be loaded
+constexpr int kHostCheckNothingRegistered = 3;  // no drive is registered for this PC
+constexpr int kHostCheckBadArguments = 4;       // the command line was not understood
+
+enum class HostCheckAction { kRun, kUsage, kBadArgument };
+
+// The check takes no arguments; "/?" and its usual spellings ask for the usage text. Anything
+// else is refused rather than ignored, so that a script never mistakes a typo for a result.
+// badArgument receives the first argument that was not understood.
+HostCheckAction ParseHostCheckArguments(const std::vector<std::wstring>& arguments,
+                                        std::wstring* badArgument);
+
+// The usage text, lines ended by CR LF.
+extern const wchar_t kHostCheckUsage[];
 
 struct HostCheckReport {
     std::wstring text;  // lines ended by CR LF

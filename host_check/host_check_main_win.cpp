@@ -1,8 +1,9 @@
 // KX7HostCheck.exe: a console program that prints the host check's report and ends with its
-// exit code. It takes no arguments.
+// exit code. It takes no arguments but "/?", which prints its usage.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "host_check/host_check.h"
 
@@ -24,8 +25,8 @@ bool RunsElevated() {
 
 // A console gets the text as it is; a file or a pipe gets UTF-8, so that adapter descriptions
 // and names in any script survive a redirection.
-void Write(const std::wstring& text) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+void Write(const std::wstring& text, DWORD stream = STD_OUTPUT_HANDLE) {
+    HANDLE out = GetStdHandle(stream);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -61,9 +62,27 @@ void WaitIfConsoleIsOurOwn() {
 
 }  // namespace
 
-int wmain() {
-    const kx7::HostCheckReport report = kx7::RunHostCheck(kx7::SystemHostSources(), RunsElevated());
-    Write(report.text);
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    std::wstring bad;
+    int exitCode = kx7::kHostCheckAllPass;
+    switch (kx7::ParseHostCheckArguments(arguments, &bad)) {
+        case kx7::HostCheckAction::kUsage:
+            Write(kx7::kHostCheckUsage);
+            break;
+        case kx7::HostCheckAction::kBadArgument:
+            Write(L"KX7HostCheck: unknown argument \"" + bad + L"\"\r\n\r\n" + kx7::kHostCheckUsage,
+                  STD_ERROR_HANDLE);
+            exitCode = kx7::kHostCheckBadArguments;
+            break;
+        case kx7::HostCheckAction::kRun: {
+            const kx7::HostCheckReport report =
+                kx7::RunHostCheck(kx7::SystemHostSources(), RunsElevated());
+            Write(report.text);
+            exitCode = report.exitCode;
+            break;
+        }
+    }
     WaitIfConsoleIsOurOwn();
-    return report.exitCode;
+    return exitCode;
 }

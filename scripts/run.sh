@@ -9,37 +9,61 @@
 #
 #   bash scripts/run.sh          the demonstration, then Exit
 #   bash scripts/run.sh --keep   the same, but the connector keeps running for your own
-#                                experiments with build/win32/bin/kx7sim.exe (see sim/README.md)
+#                                experiments with kx7sim.exe (see sim/README.md)
+#   KX7_DEMO_DPI=144 bash scripts/run.sh   the same on a display scaled to 144 DPI (150 %);
+#                                the README's pictures are made this way at 96, 144 and 192
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+# The program shipped is 32-bit. Where the kernel cannot start 32-bit programs (and so no 32-bit
+# Wine), the demonstration runs the x86_64 build of the same sources under the 64-bit loader.
+if [ -z "${KX7_DEMO_PRESET:-}" ]; then
+    if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        export KX7_DEMO_PRESET=win32
+    else
+        export KX7_DEMO_PRESET=win64
+    fi
+fi
+if [ "$KX7_DEMO_PRESET" = "win64" ]; then
+    export WINELOADER=/usr/lib/wine/wine64
+    wine() { /usr/lib/wine/wine64 "$@"; }
+fi
+wineboot() { wine wineboot "$@"; }
 
 if [ "${1:-}" != "--inner" ]; then
     keep=0
     [ "${1:-}" = "--keep" ] && keep=1
     bash scripts/setup.sh
     echo "building the simulation build of the connector and its tools..."
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 -j2 --target KX7AutoConnectorSim kx7sim kx7pair >/dev/null
+    cmake --preset "$KX7_DEMO_PRESET" >/dev/null
+    cmake --build --preset "$KX7_DEMO_PRESET" -j2 --target KX7AutoConnectorSim kx7sim kx7pair \
+        >/dev/null
     export WINEPREFIX="$root/build/wineprefix-demo"
-    export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH="$KX7_DEMO_PRESET" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
     echo "making a fresh Wine prefix in $WINEPREFIX..."
     wineboot -i >/dev/null 2>&1
     wineserver -w
+    if [ -n "${KX7_DEMO_DPI:-}" ]; then
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$KX7_DEMO_DPI" \
+            /f >/dev/null 2>&1
+        wineserver -w
+    fi
     if [ -n "${DISPLAY:-}" ]; then
-        exec bash "$0" --inner "$keep"
+        exec bash "$0" --inner "$keep" own
     fi
     # A virtual display has no window manager: let Wine draw the window frames itself.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
     # No display: a virtual one, with its own X authority so it works as root or not.
-    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$keep"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --inner "$keep" virtual
 fi
 
 keep=$2
-bin="$root/build/win32/bin"
+display_kind=$3
+bin="$root/build/$KX7_DEMO_PRESET/bin"
 shot="$root/build/demo-window.png"
 sim() { wine "$bin/kx7sim.exe" "$@" 2>/dev/null | tr -d '\r'; }
 now_ms() { date +%s%3N; }
@@ -144,11 +168,24 @@ else
 fi
 
 if [ "$keep" = "1" ]; then
+    # Another shell needs the prefix and the display, and for a virtual display also its X
+    # authority file, which xvfb-run makes anew for every run.
+    env_line="WINEPREFIX=$WINEPREFIX WINEDEBUG=-all DISPLAY=$DISPLAY"
+    winecmd=wine
+    kx7sim="build/$KX7_DEMO_PRESET/bin/kx7sim.exe"
+    [ "$KX7_DEMO_PRESET" = "win64" ] && winecmd=/usr/lib/wine/wine64
+    [ -n "${XAUTHORITY:-}" ] && env_line="$env_line XAUTHORITY=$XAUTHORITY"
     echo
-    echo "The connector keeps running. Drive it with build/win32/bin/kx7sim.exe under this prefix:"
-    echo "    export WINEPREFIX=$WINEPREFIX"
-    echo "    wine build/win32/bin/kx7sim.exe unplug paired     (then plug paired, status paired, ...)"
-    echo "    wine build/win32/bin/kx7sim.exe menu exit; wine build/win32/bin/kx7sim.exe press OK"
+    echo "The connector keeps running, on display $DISPLAY${XAUTHORITY:+ (X authority file $XAUTHORITY)}."
+    echo "From another shell in $root:"
+    echo "    export $env_line"
+    echo "    $winecmd $kx7sim help              (what it can do)"
+    echo "    $winecmd $kx7sim unplug paired     (then plug paired, status paired, ...)"
+    echo "    xwd -root -silent | xwdtopnm | pnmtopng >screen.png   (a screenshot of the display)"
+    echo "    $winecmd $kx7sim menu exit; $winecmd $kx7sim press OK"
+    if [ "$display_kind" = "virtual" ]; then
+        echo "The display is a virtual one: it and its X authority file go away when the connector ends."
+    fi
     wait "$connector"
     exit 0
 fi

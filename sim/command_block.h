@@ -19,6 +19,10 @@ enum class SimDirection : uint8_t {
 struct SimScsiResult {
     // False when the request never reached the drive.
     bool completed = false;
+    // Only with completed false: there is no drive behind the call any more (it was pulled
+    // out, or the interface the handle was opened on went away), as the system reports for a
+    // handle whose device was removed. A stalled or failing drive is still there.
+    bool deviceGone = false;
     uint8_t scsiStatus = 0;
     uint32_t dataTransferLength = 0;
 };

@@ -1,8 +1,11 @@
 #include "sim/sim_control.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+
+#include "sim/host_acceptance.h"
 
 namespace kx7::sim {
 namespace {
@@ -42,20 +45,39 @@ bool ParseNumber(const std::string& text, int base, unsigned long limit, unsigne
     return true;
 }
 
-// "YYYY-MM-DD" packed as the drive keeps dates.
+// "YYYY-MM-DD" packed as the drive keeps dates, for a day of the calendar only: a drive given
+// 2024-02-30 would have no day to count its date window from, and would refuse every packet
+// for a reason that its user never asked for.
 bool ParseDate(const std::string& text, uint32_t* packed) {
     unsigned long year = 0;
     unsigned long month = 0;
     unsigned long day = 0;
+    int32_t dayNumber = 0;
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
         !ParseNumber(text.substr(0, 4), 10, 9999, &year) ||
         !ParseNumber(text.substr(5, 2), 10, 12, &month) ||
-        !ParseNumber(text.substr(8, 2), 10, 31, &day) || month == 0 || day == 0) {
+        !ParseNumber(text.substr(8, 2), 10, 31, &day)) {
         return false;
     }
-    *packed = PackSimDate(static_cast<uint32_t>(year), static_cast<uint32_t>(month),
-                          static_cast<uint32_t>(day));
+    const uint32_t date = PackSimDate(static_cast<uint32_t>(year), static_cast<uint32_t>(month),
+                                      static_cast<uint32_t>(day));
+    if (!SimDayNumber(date, &dayNumber)) {
+        return false;
+    }
+    *packed = date;
     return true;
+}
+
+// The commands that act on one named drive; the others take no name.
+bool TakesADriveName(const std::string& verb) {
+    static const char* const kVerbs[] = {"set",    "host", "clearhosts", "fault",
+                                         "status", "plug", "unplug",     "replug"};
+    for (const char* name : kVerbs) {
+        if (verb == name) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseOnOff(const std::string& text, bool* on) {
@@ -157,7 +179,7 @@ std::string SimControl::Execute(const std::string& line) {
         // date YYYY-MM-DD: the date of every drive on the bus, today's unless set.
         uint32_t packed = 0;
         if (words.size() != 2 || !ParseDate(words[1], &packed)) {
-            return Error("usage: date YYYY-MM-DD");
+            return Error("usage: date YYYY-MM-DD (a day of the calendar)");
         }
         bus_.SetDate(packed);
         return "ok";
@@ -169,6 +191,9 @@ std::string SimControl::Execute(const std::string& line) {
             answer += " " + named.name;
         }
         return answer;
+    }
+    if (!TakesADriveName(verb)) {
+        return Error("unknown command " + verb);
     }
     if (words.size() < 2) {
         return Error("usage: " + verb + " NAME ...");
@@ -206,10 +231,7 @@ std::string SimControl::Execute(const std::string& line) {
     if (verb == "unplug") {
         return bus_.Unplug(*drive) ? "ok" : Error("not plugged in");
     }
-    if (verb == "replug") {
-        return bus_.Replug(*drive) ? "ok" : Error("not plugged in");
-    }
-    return Error("unknown command " + verb);
+    return bus_.Replug(*drive) ? "ok" : Error("not plugged in");
 }
 
 std::string SimControl::Add(const std::vector<std::string>& words) {
@@ -390,6 +412,16 @@ std::string SimControl::Status(const NamedDrive& named) const {
            << " auth=" << drive.CountOf(SimCommand::kWriteAuthPacket)
            << " error=" << static_cast<int>(drive.lastErrorCode())
            << " calls=" << drive.totalCalls();
+    // The identifier is what kx7pair needs, and a drive added without "id=" got a made-up one.
+    // It is written up to its first zero, as "id=" took it.
+    const SimIdentity identity = drive.identity();
+    size_t length = 0;
+    while (length < identity.identifier.size() && identity.identifier[length] != 0) {
+        ++length;
+    }
+    answer << " id="
+           << std::string(identity.identifier.begin(), identity.identifier.begin() + length)
+           << " serial=" << identity.serial;
     return answer.str();
 }
 

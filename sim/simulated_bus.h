@@ -15,7 +15,8 @@ namespace kx7::sim {
 
 // An opened interface of a drive. It keeps the drive alive by itself, so a handle that outlives
 // an unplug, or the bus, never reaches freed memory; once the interface it was opened on goes
-// away, every call fails to complete (completed = false), even after a replug.
+// away, every call fails to complete and finds the device gone (completed = false,
+// deviceGone = true), even after a replug.
 class SimHandle {
   public:
     SimHandle(std::shared_ptr<SimulatedDrive> drive, uint64_t epoch)
@@ -63,7 +64,8 @@ class SimulatedBus final {
     bool ListPresent(const InterfaceGuid& interfaceClass, std::vector<std::wstring>* paths);
     // A handle on the drive whose interface has this path now (compared without regard to case,
     // as the system does), or null. The handle stops reaching the drive for good (completed =
-    // false) once that interface goes away: by unplugging, or by the drive unlocking.
+    // false, deviceGone = true) once that interface goes away: by unplugging, or by the drive
+    // unlocking.
     std::unique_ptr<SimHandle> Open(const std::wstring& path);
     uint32_t openCount() const;
 

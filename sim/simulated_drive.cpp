@@ -367,10 +367,13 @@ SimScsiResult SimulatedDrive::Run(uint64_t interfaceEpoch, const uint8_t* cdb, s
     {
         std::lock_guard<std::mutex> lock(hub_->mutex());
         // A handle on an interface that has gone, a drive without power, a stalled drive and a
-        // call set up to fail all look the same to the caller: the request never got there, and
-        // the drive's state stays as it was.
-        if (!plugged_ || (interfaceEpoch != kAnyInterface && interfaceEpoch != epoch_) ||
-            stalled_) {
+        // call set up to fail all leave the request short of the drive and its state as it was;
+        // only the first two say the device is gone, for it will never answer that handle again.
+        if (!plugged_ || (interfaceEpoch != kAnyInterface && interfaceEpoch != epoch_)) {
+            result.deviceGone = true;
+            return result;
+        }
+        if (stalled_) {
             return result;
         }
         if (failingCalls_ > 0) {

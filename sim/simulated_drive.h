@@ -68,7 +68,7 @@ class SimulatedDrive {
     SimulatedDrive& operator=(const SimulatedDrive&) = delete;
 
     // A direct line to the drive: reaches it whenever it is plugged in, whichever interface it
-    // shows. `buffer` may be null when `length` is 0.
+    // shows, and finds it gone while it is not. `buffer` may be null when `length` is 0.
     SimScsiResult Execute(const uint8_t* cdb, size_t cdbLength, SimDirection direction,
                           uint8_t* buffer, uint32_t length);
 

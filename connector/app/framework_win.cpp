@@ -231,8 +231,14 @@ INT_PTR CDialog::DoModal() {
     MSG msg;
     while (m_bModalRunning) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) {
-            // A quit request ends the run; the process ends with it.
+        if (got == 0) {
+            // The quit request belongs to the thread's outermost loop: a box open when the
+            // program is told to end must not swallow it, or the program would run on with
+            // nothing left to end it. Handed on as the system's own dialog loop does.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (got == -1) {
             break;
         }
         if (!PreTranslateMessage(&msg)) {

@@ -137,10 +137,11 @@ class CDialog : public CWnd {
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 
-    // Creates the dialog from its template and runs it until EndDialog or a quit message,
-    // offering every message to PreTranslateMessage first. The owner (the given parent, else the
-    // application's main window) is disabled meanwhile. Returns the dialog's result, or -1 when
-    // the dialog cannot be created.
+    // Creates the dialog from its template and runs it until EndDialog or a quit message (which
+    // it posts again, so that every loop around it ends too), offering every message to
+    // PreTranslateMessage first. The owner (the given parent, else the application's main
+    // window) is disabled meanwhile. Returns the dialog's result, or -1 when the dialog cannot
+    // be created.
     INT_PTR DoModal();
     void EndDialog(int result);
 

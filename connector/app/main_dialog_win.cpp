@@ -32,6 +32,10 @@ static_assert(kRefusalStyle == 0x30, "OK with the exclamation icon");
 constexpr UINT kRefusalBeep = MB_ICONQUESTION;
 static_assert(kRefusalBeep == 0x20, "the question beep");
 constexpr DWORD kInitialSettleSleepMs = 2000;
+// How long a running drive turn may go on once the session ends: long enough for a drive that
+// has its packet to unlock (a second), short of the few seconds the system allows before it
+// ends a program itself.
+constexpr DWORD kSessionEndWorkerWaitMs = 1500;
 constexpr DWORD kComputerNameChars = 260;
 
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "the filter record is 32 bytes");
@@ -114,6 +118,8 @@ const MessageMap* CKX7AutoConnectorDlg::GetMessageMap() const {
         OnMessage(WM_CONTEXTMENU, &D::OnContextMenu),
         OnMessage(WM_WINDOWPOSCHANGING, &D::OnWindowPosChanging),
         OnMessage(WM_CLOSE, &D::OnClose),
+        OnMessage(WM_QUERYENDSESSION, &D::OnQueryEndSession),
+        OnMessage(WM_ENDSESSION, &D::OnEndSession),
         OnMessage(WM_DESTROY, &D::OnDestroy),
         OnCommand(ID_TRAY_OPEN, &D::OnOpenCommand),
         OnCommand(ID_TRAY_RECONNECT, &D::OnReconnect),
@@ -319,6 +325,33 @@ LRESULT CKX7AutoConnectorDlg::OnClose(WPARAM, LPARAM) {
     return 0;
 }
 
+LRESULT CKX7AutoConnectorDlg::OnQueryEndSession(WPARAM, LPARAM) {
+    // Nothing here is worth holding a log-off or shut-down for, and no question is asked.
+    return TRUE;
+}
+
+LRESULT CKX7AutoConnectorDlg::OnEndSession(WPARAM ending, LPARAM) {
+    if (!ending) {
+        return 0;  // another program refused; the session goes on, and so do we
+    }
+    // The end a confirmed Exit gives, without its question and within the session's few
+    // seconds: no new pass starts, no box is shown, and a running drive turn gets a moment to
+    // finish. A command that is still retrying (a drive that stopped answering may take a
+    // minute) is not waited for: the drive stays locked, as it would once the PC is off.
+    m_bSessionEnding = true;
+    m_state->RequestQuit();
+    if (m_hWorkerThread != nullptr &&
+        WaitForSingleObject(m_hWorkerThread, kSessionEndWorkerWaitMs) != WAIT_OBJECT_0) {
+        HideTrayIcon();
+        // The worker may hold any lock of the process (the heap's, say), so nothing that
+        // cleans up may run after it is stopped: the process ends here, as the system would
+        // end it moments later.
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
+    PostQuitMessage(0);
+    return 0;
+}
+
 LRESULT CKX7AutoConnectorDlg::OnDestroy(WPARAM wParam, LPARAM lParam) {
     KillTimer(m_hWnd, TICK_TIMER_ID);
     if (m_deviceTree != nullptr) {
@@ -386,10 +419,16 @@ void CKX7AutoConnectorDlg::SetDeviceSerialText(const std::wstring& text) {
 }
 
 void CKX7AutoConnectorDlg::ShowAppMessage(const std::wstring& text) {
+    if (m_bSessionEnding) {
+        return;
+    }
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CKX7AutoConnectorDlg::ShowRefusal(const std::wstring& text) {
+    if (m_bSessionEnding) {
+        return;
+    }
     MessageBeep(kRefusalBeep);
     MessageBoxW(nullptr, text.c_str(), kRefusalCaption, kRefusalStyle);
 }

@@ -9,6 +9,7 @@
 
 #include <setupapi.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -73,6 +74,8 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     LRESULT OnContextMenu(WPARAM, LPARAM);
     LRESULT OnWindowPosChanging(WPARAM, LPARAM position);
     LRESULT OnClose(WPARAM, LPARAM);
+    LRESULT OnQueryEndSession(WPARAM, LPARAM);
+    LRESULT OnEndSession(WPARAM ending, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);
     LRESULT OnOpenCommand(WPARAM, LPARAM);
     LRESULT OnReconnect(WPARAM, LPARAM);
@@ -104,6 +107,8 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     std::unique_ptr<DeviceTree> m_deviceTree;
     // Kept, unlike a fire-and-forget thread, so the dialog is never destroyed under the worker.
     HANDLE m_hWorkerThread = nullptr;
+    // Set when the session ends: from then on no box is shown, by either thread.
+    std::atomic<bool> m_bSessionEnding{false};
     bool m_bImageListLoaded = false;
 };
 

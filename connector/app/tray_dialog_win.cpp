@@ -10,6 +10,13 @@ constexpr int kTrayMenuPopup = 1;  // the second pop-up of the menu resource
 constexpr UINT kTrayMenuFlags = TPM_RIGHTBUTTON | TPM_BOTTOMALIGN;
 static_assert(kTrayMenuFlags == 0x22, "right button, bottom-aligned");
 
+// The message the shell broadcasts to every top-level window once its taskbar exists again
+// (Explorer restarted after a crash, an update or Task Manager), with every icon gone.
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
 }  // namespace
 
 CTrayDialog::CTrayDialog(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {
@@ -32,6 +39,7 @@ const MessageMap* CTrayDialog::GetMessageMap() const {
         OnMessage(WM_DESTROY, &CTrayDialog::OnDestroy),
         OnMessage(WM_SYSCOMMAND, &CTrayDialog::OnSysCommand),
         OnMessage(WM_TRAY_NOTIFY, &CTrayDialog::OnTrayNotify),
+        OnMessage(TaskbarCreatedMessage(), &CTrayDialog::OnTaskbarCreated),
         kEndOfMessageMap,
     };
     static const MessageMap map = {CDialog::GetMessageMap(), entries};
@@ -101,6 +109,46 @@ void CTrayDialog::RestoreFromTray() {
 LRESULT CTrayDialog::OnCreate(WPARAM, LPARAM) {
     m_nid.hWnd = m_hWnd;
     m_nid.uID = kTrayIconId;
+    AllowTaskbarCreated();
+    return 0;
+}
+
+void CTrayDialog::AllowTaskbarCreated() {
+    // The shell runs with the user's normal rights and this program elevated; from Vista on the
+    // system drops messages from a lower integrity level unless the window lets them through.
+    // Resolved at run time: Windows 7 has the call for one window, Vista only the one for the
+    // whole process, and XP neither (nor any such barrier).
+    using WindowFilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    using ProcessFilterFn = BOOL(WINAPI*)(UINT, DWORD);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) {
+        return;
+    }
+    constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD of the process-wide call
+    if (auto perWindow = reinterpret_cast<WindowFilterFn>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")))) {
+        perWindow(m_hWnd, TaskbarCreatedMessage(), kAllow, nullptr);
+    } else if (auto perProcess = reinterpret_cast<ProcessFilterFn>(
+                   reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")))) {
+        perProcess(TaskbarCreatedMessage(), kAllow);
+    }
+}
+
+LRESULT CTrayDialog::OnTaskbarCreated(WPARAM, LPARAM) {
+    // Only an icon the shell had is put back: the window hidden to the tray. A shown window has
+    // none, and in hide mode there never is one.
+    if (!m_bTrayIconVisible) {
+        return 0;
+    }
+    // The broadcast also comes without a restart (some systems send it when the display's
+    // scale changes); an icon the shell still has is kept, never added a second time.
+    if (NotifyShell(NIM_MODIFY) || NotifyShell(NIM_ADD)) {
+        return 0;
+    }
+    // A hidden window without an icon could be neither opened nor ended: show it, with the icon
+    // counted as gone, so that Close hides it to the tray again later.
+    m_bTrayIconVisible = FALSE;
+    ShowWindow(SW_SHOW);
     return 0;
 }
 

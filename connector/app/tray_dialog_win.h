@@ -54,6 +54,8 @@ class CTrayDialog : public CDialog {
     LRESULT OnDestroy(WPARAM, LPARAM);
     LRESULT OnSysCommand(WPARAM command, LPARAM lParam);
     LRESULT OnTrayNotify(WPARAM iconId, LPARAM mouseMessage);
+    // A (re)started shell has no icon of ours: see the handler.
+    LRESULT OnTaskbarCreated(WPARAM, LPARAM);
 
     BOOL m_bMinimizeToTray = TRUE;
     BOOL m_bTrayIconVisible = FALSE;
@@ -63,6 +65,8 @@ class CTrayDialog : public CDialog {
   private:
     // The shell call, with the record cut to the size it announces.
     BOOL NotifyShell(DWORD message);
+    // Lets the shell's broadcast "TaskbarCreated" through to this window; see the definition.
+    void AllowTaskbarCreated();
 };
 
 }  // namespace kx7

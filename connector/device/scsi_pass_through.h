@@ -14,8 +14,12 @@ enum class DataDirection : uint8_t {
 
 struct ScsiResult {
     // False when the request never reached the drive (the platform call failed); such a
-    // request is the only kind that is worth sending again.
+    // request is the only kind that is worth sending again, unless the device has gone.
     bool completed = false;
+    // Only with completed false: the platform says the device behind the handle has gone (it
+    // was pulled out, or the interface the handle was opened on was removed). No later call on
+    // the handle can reach it.
+    bool deviceGone = false;
     uint8_t scsiStatus = 0;
     // The byte count the driver reports back; may be less than asked for, and a misbehaving
     // driver may even report more.

@@ -45,6 +45,37 @@ static_assert(sizeof(PassThroughRecord) == pass_through::kRequestSize, "record i
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == pass_through::kIoctlScsiPassThroughDirect,
               "control code");
 
+// Newer than the headers we build with: Windows 10 from version 1903 on reports the kernel's
+// "no such device" status with it, where earlier versions said ERROR_FILE_NOT_FOUND.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+// The codes with which a request fails on a handle whose device has been removed. None of them
+// can pass while the handle lives, so the caller stops retrying on them; everything else (not
+// ready, a semaphore timeout, an I/O device error, busy) may be a drive that is only slow and
+// is retried.
+// - ERROR_DEV_NOT_EXIST: the storage class driver fails every request on a device object that
+//   has been surprise-removed with "device does not exist", and the port driver translates a
+//   target that has left the bus into the same status.
+// - ERROR_DEVICE_NOT_CONNECTED: the port driver's word for a target that no longer answers
+//   selection, and what Windows 7 reports for a USB device pulled out during a transfer.
+// - ERROR_NO_SUCH_DEVICE, and ERROR_FILE_NOT_FOUND before Windows 10 1903: the kernel's "no
+//   such device"; on a handle that is already open there is no file left to be missing.
+// - ERROR_DEVICE_REMOVED and ERROR_FILE_INVALID: a removed device, and a handle whose volume
+//   went with it, in the words of other layers of the stack.
+bool IsDeviceGoneError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:        // 2
+        case ERROR_DEV_NOT_EXIST:         // 55
+        case kErrorNoSuchDevice:          // 433
+        case ERROR_FILE_INVALID:          // 1006
+        case ERROR_DEVICE_NOT_CONNECTED:  // 1167
+        case ERROR_DEVICE_REMOVED:        // 1617
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 WinScsiPassThrough::WinScsiPassThrough(HANDLE handle, DeviceIoControlFn ioControl)
@@ -89,6 +120,7 @@ ScsiResult WinScsiPassThrough::Execute(const uint8_t* cdb, uint8_t cdbLength,
     const BOOL ok = ioControl_(handle_, pass_through::kIoctlScsiPassThroughDirect, &record,
                                sizeof(record), &record, sizeof(record), &bytesReturned, nullptr);
     if (!ok) {
+        result.deviceGone = IsDeviceGoneError(GetLastError());
         return result;
     }
     result.completed = true;

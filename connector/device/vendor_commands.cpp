@@ -103,6 +103,11 @@ bool SendPassThrough(ScsiPassThrough& drive, Clock& clock, PassThroughRequest* r
         if (result.completed) {
             return true;
         }
+        // A drive that has been pulled out never answers again; waiting out the loop for it
+        // would only keep the other drives, and the program's end, waiting for a minute.
+        if (result.deviceGone) {
+            return false;
+        }
         clock.SleepMs(kPassThroughRetryDelayMs);
     }
     return false;

@@ -14,7 +14,8 @@ namespace kx7 {
 
 constexpr uint8_t kScsiStatusGood = 0x00;
 constexpr uint32_t kCommandTimeoutSeconds = 10;
-// A drive that stops answering holds the caller for about a minute before giving up.
+// A drive that stops answering holds the caller for about a minute before giving up; one that
+// has been pulled out does not.
 constexpr uint32_t kPassThroughAttempts = 600;
 constexpr uint32_t kPassThroughRetryDelayMs = 100;
 
@@ -67,7 +68,8 @@ CommandBlock BuildAnnounceBlock(const CommandBlock& writeBlock);
 CommandBlock BuildInquiryBlock();
 
 // Issues the request, repeating only a call that never reached the drive: up to 600 calls,
-// 100 ms apart. True when the last call completed; the SCSI status is left in the request.
+// 100 ms apart, and none after a call that found the device gone. True when the last call
+// completed; the SCSI status is left in the request.
 bool SendPassThrough(ScsiPassThrough& drive, Clock& clock, PassThroughRequest* request);
 
 // buffer must hold length bytes; the reply lands in it directly.

@@ -137,8 +137,8 @@ void DeviceTree::TrackDriveNodes(const std::wstring& instanceId, DeviceEvent eve
         const size_t slash = instanceId.rfind(L'\\');
         const bool hasSerial = slash != std::wstring::npos && slash > 0;
         if (event == DeviceEvent::kArrival) {
-            s_.tracking.OnDriveNodeArrival(hasSerial ? instanceId.substr(slash + 1)
-                                                     : std::wstring());
+            s_.tracking.OnDriveNodeArrival(
+                hasSerial, hasSerial ? instanceId.substr(slash + 1) : std::wstring());
         } else {
             s_.tracking.OnDriveNodeRemoval(hasSerial);
         }

@@ -23,9 +23,10 @@ enum class DeviceEvent : uint8_t {
 class DriveNodeTracking {
   public:
     virtual ~DriveNodeTracking() = default;
-    // A KX7's USB device node arrived. serial is the text after the instance ID's last
-    // backslash, or empty when there is none (the serial shown is then left alone).
-    virtual void OnDriveNodeArrival(const std::wstring& serial) = 0;
+    // A KX7's USB device node arrived. With hasSerial, serial is the text after the instance
+    // ID's last backslash, which may be empty (the empty serial is then shown); without it the
+    // ID has no such backslash and the serial shown is left alone.
+    virtual void OnDriveNodeArrival(bool hasSerial, const std::wstring& serial) = 0;
     virtual void OnDriveNodeRemoval(bool hasSerial) = 0;
     // A KX7's unlocked mass-storage disk came or went.
     virtual void OnUnlockedDiskArrival() = 0;

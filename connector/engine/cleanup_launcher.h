@@ -11,8 +11,9 @@ namespace kx7 {
 // A window as the shell sees it, kept opaque so the portable code never needs the window types.
 using WindowHandle = std::uintptr_t;
 
-// The few shell services the launcher needs. Start results are not reported: a tool that is
-// missing, fails to start or is refused elevation is simply not running.
+// The few shell services the launcher needs. Start results are not reported, not even by the
+// shell's own error box: a tool that is missing, fails to start or is refused elevation is
+// simply not running, and the worker that asked goes on at once.
 class ShellLauncher {
   public:
     virtual ~ShellLauncher() = default;
@@ -22,7 +23,8 @@ class ShellLauncher {
     // Starts the program with the "open" verb, no owner, no arguments, hidden.
     virtual void ShellOpenHidden(const std::wstring& file) = 0;
     // Starts the program with the "runas" verb, so the shell asks for elevation over owner;
-    // no arguments, hidden. Returns when the shell has started it or given up.
+    // no arguments, hidden. Returns when the shell has started it or given up, the user's
+    // answer to the elevation prompt included.
     virtual void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) = 0;
 };
 

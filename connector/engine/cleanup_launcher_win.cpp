@@ -1,53 +1,87 @@
-#include "connector/engine/cleanup_launcher.h"
+#include "connector/engine/cleanup_launcher_win.h"
 
-#include <windows.h>
-#include <shellapi.h>
+#include <cstddef>
 
 namespace kx7 {
 namespace {
 
+// The shell checks the size field, and the record must be the one the older systems know.
 #if defined(__i386__)
-static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the shell checks the record size");
+static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "start request of 60 bytes");
+static_assert(offsetof(SHELLEXECUTEINFOW, fMask) == 4, "mask at 4");
+static_assert(offsetof(SHELLEXECUTEINFOW, hwnd) == 8, "owner at 8");
+static_assert(offsetof(SHELLEXECUTEINFOW, lpVerb) == 12, "verb at 12");
+static_assert(offsetof(SHELLEXECUTEINFOW, lpFile) == 16, "file at 16");
+static_assert(offsetof(SHELLEXECUTEINFOW, nShow) == 28, "show command at 28");
 #endif
 
 constexpr DWORD kModulePathChars = 260;
 
-class Win32ShellLauncher final : public ShellLauncher {
+// COM is set up around each start rather than for the worker's whole life. The worker is
+// portable code that knows nothing of apartments, a start happens at most once per removal of
+// an unlocked drive, and a single-threaded apartment that pumps no messages must not outlive
+// the call that needs it: anything sent to it later would wait for good. A thread that already
+// lives in another apartment is left as it is (RPC_E_CHANGED_MODE): the shell works there too,
+// and only a successful initialisation, S_FALSE included, is ours to undo.
+class ShellApartment {
   public:
-    bool GetModulePath(std::wstring* path) override {
-        wchar_t buffer[kModulePathChars];
-        const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathChars);
-        // A full buffer means the path was cut off: every system then returns the buffer size
-        // (newer ones add ERROR_INSUFFICIENT_BUFFER, older ones do not even terminate the
-        // text). The directory of a cut-off path would be another one.
-        if (length == 0 || length >= kModulePathChars) {
-            return false;
+    explicit ShellApartment(const CleanupShellCalls& calls)
+        : calls_(calls),
+          initialised_(SUCCEEDED(calls.pfnCoInitializeEx(nullptr, kCleanupComFlags))) {}
+    ~ShellApartment() {
+        if (initialised_) {
+            calls_.pfnCoUninitialize();
         }
-        path->assign(buffer, length);
-        return true;
     }
+    ShellApartment(const ShellApartment&) = delete;
+    ShellApartment& operator=(const ShellApartment&) = delete;
 
-    void ShellOpenHidden(const std::wstring& file) override {
-        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_HIDE);
-    }
-
-    void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override {
-        SHELLEXECUTEINFOW info;
-        ZeroMemory(&info, sizeof(info));
-        info.cbSize = sizeof(info);
-        info.fMask = 0;  // no process handle wanted: the tool is never waited for
-        info.hwnd = reinterpret_cast<HWND>(owner);
-        info.lpVerb = L"runas";
-        info.lpFile = file.c_str();
-        info.nShow = SW_HIDE;
-        ShellExecuteExW(&info);
-    }
+  private:
+    const CleanupShellCalls& calls_;
+    const bool initialised_;
 };
 
 }  // namespace
 
+const CleanupShellCalls kSystemCleanupShellCalls = {::ShellExecuteW, ::ShellExecuteExW,
+                                                    ::CoInitializeEx, ::CoUninitialize};
+
+bool Win32ShellLauncher::GetModulePath(std::wstring* path) {
+    wchar_t buffer[kModulePathChars];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathChars);
+    // A full buffer means the path was cut off: every system then returns the buffer size
+    // (newer ones add ERROR_INSUFFICIENT_BUFFER, older ones do not even terminate the text).
+    // The directory of a cut-off path would be another one.
+    if (length == 0 || length >= kModulePathChars) {
+        return false;
+    }
+    path->assign(buffer, length);
+    return true;
+}
+
+void Win32ShellLauncher::ShellOpenHidden(const std::wstring& file) {
+    // ShellExecuteW reports a failure by its result alone and shows no box of its own, so the
+    // older systems' start needs no flags to keep the worker from waiting on one.
+    const ShellApartment apartment(calls_);
+    calls_.pfnShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_HIDE);
+}
+
+void Win32ShellLauncher::ShellRunAsHidden(WindowHandle owner, const std::wstring& file) {
+    SHELLEXECUTEINFOW info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    // No SEE_MASK_NOCLOSEPROCESS: the tool is never waited for.
+    info.fMask = kCleanupRunAsMask;
+    info.hwnd = reinterpret_cast<HWND>(owner);
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.nShow = SW_HIDE;
+    const ShellApartment apartment(calls_);
+    calls_.pfnShellExecuteExW(&info);
+}
+
 ShellLauncher& SystemShellLauncher() {
-    static Win32ShellLauncher shell;
+    static Win32ShellLauncher shell(kSystemCleanupShellCalls);
     return shell;
 }
 

@@ -192,20 +192,34 @@ int WindowCommand(const std::vector<std::string>& args) {
     return Reply("error unknown command " + verb);
 }
 
+const char kUsage[] =
+    "usage: kx7sim COMMAND [ARGS]     (kx7sim help prints this)\n"
+    "  bus:    add NAME [id=..] [serial=..] [vid=..] [pid=..] [fw=M.mm] | set NAME ... |\n"
+    "          host NAME computer=.. mask=.. check=a,b,c,d,e [expiry=YYYY-MM-DD] |\n"
+    "          clearhosts NAME | fault NAME KEY=VALUE ... | plug NAME | unplug NAME |\n"
+    "          replug NAME | status NAME (shows the id= that kx7pair needs) | list |\n"
+    "          date YYYY-MM-DD | events | usage\n"
+    "  faults: fail=N stall=on|off check=KIND:on|off ready=on|off refuse=CODE|off\n"
+    "          hostpair=on|off inquiry=N\n"
+    "  window: window | boxes | wait-box [MS] | wait-log TEXT [MS] | press OK|Cancel |\n"
+    "          menu open|reconnect|info|exit\n"
+    "The connector's simulation build must be running; see sim/README.md.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::printf(
-            "usage: kx7sim COMMAND [ARGS]\n"
-            "  bus:    add NAME [id=..] [serial=..] [vid=..] [pid=..] [fw=M.mm] | set NAME ... |\n"
-            "          host NAME computer=.. mask=.. check=a,b,c,d,e [expiry=YYYY-MM-DD] |\n"
-            "          clearhosts NAME | fault NAME ... | plug NAME | unplug NAME |\n"
-            "          replug NAME | status NAME | list | events\n"
-            "  window: window | boxes | wait-box [MS] | wait-log TEXT [MS] | press OK|Cancel |\n"
-            "          menu open|reconnect|info|exit\n");
+        std::fputs(kUsage, stderr);
         return 2;
+    }
+    // Asked for, the usage is an answer like any other, on standard output.
+    static const char* const kHelpWords[] = {"help", "/?", "-h", "--help"};
+    for (const char* word : kHelpWords) {
+        if (args[0] == word) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
     }
     static const char* const kWindowVerbs[] = {"window",   "boxes", "wait-box",
                                                "wait-log", "press", "menu"};

@@ -47,6 +47,20 @@ bool ChildProcess::Start(const std::wstring& exePath, const std::wstring& argume
                           nullptr, &startup, &info_) != FALSE;
 }
 
+LRESULT EndSession(HWND window) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                             5000, &answer) ||
+        answer == FALSE) {
+        return FALSE;
+    }
+    // The window may end its process before it answers.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000,
+                        &ignored);
+    return static_cast<LRESULT>(answer);
+}
+
 bool ChildProcess::WaitExit(DWORD timeoutMs, DWORD* exitCode) {
     if (info_.hProcess == nullptr || WaitForSingleObject(info_.hProcess, timeoutMs) != 0) {
         return false;
@@ -126,6 +140,8 @@ struct WindowQuery {
     const wchar_t* title;
     DWORD pid;
     HWND found;
+    const std::wstring* boxText = nullptr;
+    bool visibleOnly = false;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
@@ -141,6 +157,10 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
         return TRUE;
     }
     if (query->title != nullptr && WindowText(window) != query->title) {
+        return TRUE;
+    }
+    if ((query->boxText != nullptr && MessageBoxText(window) != *query->boxText) ||
+        (query->visibleOnly && !IsWindowVisible(window))) {
         return TRUE;
     }
     query->found = window;
@@ -175,10 +195,12 @@ BOOL CALLBACK CollectStaticTexts(HWND child, LPARAM param) {
 
 }  // namespace
 
-HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs) {
+namespace {
+
+HWND WaitForQuery(WindowQuery query, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
-        WindowQuery query = {className, title, pid, nullptr};
+        query.found = nullptr;
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
         if (query.found != nullptr) {
             return query.found;
@@ -186,6 +208,24 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DW
         Sleep(50);
     } while (GetTickCount64() < deadline);
     return nullptr;
+}
+
+}  // namespace
+
+HWND WaitForBox(const wchar_t* caption, const std::wstring& text, DWORD pid, DWORD timeoutMs) {
+    WindowQuery query = {L"#32770", caption, pid, nullptr};
+    query.boxText = &text;
+    return WaitForQuery(query, timeoutMs);
+}
+
+HWND WaitForPopupMenu(DWORD pid, DWORD timeoutMs) {
+    WindowQuery query = {L"#32768", nullptr, pid, nullptr};
+    query.visibleOnly = true;
+    return WaitForQuery(query, timeoutMs);
+}
+
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs) {
+    return WaitForQuery({className, title, pid, nullptr}, timeoutMs);
 }
 
 std::wstring WindowText(HWND window) {

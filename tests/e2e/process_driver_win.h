@@ -44,6 +44,14 @@ std::string LastLine(const std::string& output);
 // the process (0: any process); null on time-out.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD pid, DWORD timeoutMs);
 
+// Polls until the process shows a message box with this caption and text; null on time-out.
+HWND WaitForBox(const wchar_t* caption, const std::wstring& text, DWORD pid, DWORD timeoutMs);
+// Polls until the process shows a pop-up menu; null on time-out.
+HWND WaitForPopupMenu(DWORD pid, DWORD timeoutMs);
+// Asks the window as the system does at log-off: WM_QUERYENDSESSION, whose answer is returned,
+// then, when it is TRUE, WM_ENDSESSION(TRUE).
+LRESULT EndSession(HWND window);
+
 std::wstring WindowText(HWND window);
 // The text of the message box's static text control.
 std::wstring MessageBoxText(HWND box);

@@ -7,6 +7,7 @@ namespace {
 ScsiResult Carry(const sim::SimScsiResult& result) {
     ScsiResult carried;
     carried.completed = result.completed;
+    carried.deviceGone = result.deviceGone;
     carried.scsiStatus = result.scsiStatus;
     carried.dataTransferLength = result.dataTransferLength;
     return carried;

@@ -115,8 +115,8 @@ void ConnectorState::ShowDeviceSerial(const std::wstring& serial) {
     view_.SetDeviceSerialText(serial);
 }
 
-void ConnectorState::OnDriveNodeArrival(const std::wstring& serial) {
-    if (!serial.empty()) {
+void ConnectorState::OnDriveNodeArrival(bool hasSerial, const std::wstring& serial) {
+    if (hasSerial) {
         ShowDeviceSerial(serial);
     }
     ++m_nDriveNodes;

@@ -111,7 +111,7 @@ class ConnectorState final : public DriveNodeTracking {
     static bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam);
 
     // The device tracking's notes on a KX7's USB node and its unlocked disk.
-    void OnDriveNodeArrival(const std::wstring& serial) override;
+    void OnDriveNodeArrival(bool hasSerial, const std::wstring& serial) override;
     void OnDriveNodeRemoval(bool hasSerial) override;
     void OnUnlockedDiskArrival() override;
     void OnUnlockedDiskRemoval() override;

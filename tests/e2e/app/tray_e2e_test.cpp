@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/process_driver_win.h"
@@ -26,6 +28,8 @@ const wchar_t kNotRegistered[] =
     L"KX7.";
 const wchar_t kKx7UsbName[] =
     L"\\\\?\\USB#VID_6B2F&PID_1181#AB12#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+const wchar_t kKx7UsbNoSerial[] =
+    L"\\\\?\\USB#VID_6B2F&PID_1180##{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
 
 constexpr int kTree = 1000;
@@ -36,6 +40,7 @@ constexpr WPARAM kOpen = 32773;
 constexpr WPARAM kReconnect = 32780;
 constexpr WPARAM kProgramInfo = 32774;
 constexpr WPARAM kExit = 32775;
+constexpr UINT kTrayNotify = 0x461;
 constexpr DWORD kWindowTimeoutMs = 30000;
 // Deleting a visible tray icon takes about 2 s under Wine.
 constexpr DWORD kShowHideTimeoutMs = 8000;
@@ -80,15 +85,27 @@ class TrayProgram : public ::testing::Test {
     HWND WaitForBox(DWORD timeoutMs = kWindowTimeoutMs) {
         return WaitForWindow(L"#32770", kAppName, connector.pid(), timeoutMs);
     }
+    HWND WaitForAbout() {
+        return WaitForWindow(L"#32770", L"About KX7AutoConnector", connector.pid(),
+                             kWindowTimeoutMs);
+    }
+    void ExpectExitCodeZero(DWORD timeoutMs = kExitTimeoutMs) {
+        DWORD code = 1234;
+        ASSERT_TRUE(connector.WaitExit(timeoutMs, &code));
+        EXPECT_EQ(code, 0u);
+    }
+    // A right click on the tray icon with this id, as the shell reports it.
+    static void ClickTrayIcon(HWND window, UINT iconId) {
+        PostMessageW(window, kTrayNotify, iconId, WM_RBUTTONDOWN);
+        PostMessageW(window, kTrayNotify, iconId, WM_RBUTTONUP);
+    }
     void ExitThroughTheMenu(HWND window) {
         PostMessageW(window, WM_COMMAND, kExit, 0);
         HWND box = WaitForBox();
         ASSERT_NE(box, nullptr);
         ASSERT_EQ(MessageBoxText(box), kExitText);
         ClickButton(box, IDOK);
-        DWORD code = 1234;
-        ASSERT_TRUE(connector.WaitExit(kExitTimeoutMs, &code));
-        EXPECT_EQ(code, 0u);
+        ExpectExitCodeZero();
     }
 
     ChildProcess connector;
@@ -133,8 +150,7 @@ TEST_F(TrayProgram, HidesToTheTrayAfterItsStartAndShowsItsCommands) {
 
     // Program Info shows the About box, which OK closes.
     PostMessageW(window, WM_COMMAND, kProgramInfo, 0);
-    HWND about =
-        WaitForWindow(L"#32770", L"About KX7AutoConnector", connector.pid(), kWindowTimeoutMs);
+    HWND about = WaitForAbout();
     ASSERT_NE(about, nullptr);
     const std::vector<std::wstring> texts = StaticTexts(about);
     ASSERT_EQ(texts.size(), 2u);
@@ -154,11 +170,14 @@ TEST_F(TrayProgram, HidesToTheTrayAfterItsStartAndShowsItsCommands) {
     Sleep(1000);
     EXPECT_TRUE(connector.Running());
 
-    // Exit, then OK: the program ends, cleanly.
-    // Exit, then OK: the program ends, cleanly. On Windows that takes the worker's 100 ms; under
+    // An installer's close request while Program Info is open ends the program all the same:
+    // the About box's loop hands the quit on. On Windows that takes the worker's 100 ms; under
     // Wine, closing the box, destroying the window and deleting its tray icon take about 2 s
     // each, so the bound here only says that the end does not hang.
-    ExitThroughTheMenu(window);
+    PostMessageW(window, WM_COMMAND, kProgramInfo, 0);
+    ASSERT_NE(WaitForAbout(), nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ExpectExitCodeZero();
 }
 
 TEST_F(TrayProgram, DeviceNotificationsAreLoggedAndAKX7ShowsItsSerial) {
@@ -176,10 +195,17 @@ TEST_F(TrayProgram, DeviceNotificationsAreLoggedAndAKX7ShowsItsSerial) {
               L"Adding ROOT\\NET\\0000\r\n"
               L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n");
     EXPECT_EQ(ControlText(window, kSerial), L"") << "the removal clears the serial";
+    // An instance ID that ends in its backslash names an empty serial, shown in its place.
+    ASSERT_TRUE(SendInterfaceEvent(window, true, kKx7UsbName));
+    ASSERT_TRUE(SendInterfaceEvent(window, true, kKx7UsbNoSerial));
+    EXPECT_EQ(ControlText(window, kSerial), L"");
     // The computer at the root and nothing below it: neither device is listed by the system.
     HWND tree = GetDlgItem(window, kTree);
     EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 1);
-    ExitThroughTheMenu(window);
+
+    // Log-off: the program holds nothing up, asks nothing and ends.
+    EXPECT_EQ(EndSession(window), TRUE);
+    ExpectExitCodeZero(5000);
 }
 
 TEST_F(TrayProgram, HideModeNeverShowsTheWindow) {
@@ -232,8 +258,74 @@ TEST_F(TrayProgram, UnregisteredPcIsToldOnceAfterTheSettleInterval) {
     box = WaitForBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(MessageBoxText(box), kNotRegistered);
+
+    // Exit confirmed while that pass waits on its box, then Program Info: the program ends once
+    // the pass is over, with the About box still open.
+    PostMessageW(window, WM_COMMAND, kExit, 0);
+    HWND confirmation = e2e::WaitForBox(kAppName, kExitText, connector.pid(), kWindowTimeoutMs);
+    ASSERT_NE(confirmation, nullptr);
+    ClickButton(confirmation, IDOK);
+    PostMessageW(window, WM_COMMAND, kProgramInfo, 0);
+    ASSERT_NE(WaitForAbout(), nullptr);
+    Sleep(500);
+    EXPECT_TRUE(connector.Running()) << "the pass is not over";
     ClickButton(box, IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindow(box) == FALSE; }, kShowHideTimeoutMs));
+    ExpectExitCodeZero();
+}
+
+// The tray icon's own road: the shell's callback, the pop-up menu and its Open; and the icon
+// put back when a restarted shell broadcasts "TaskbarCreated".
+TEST_F(TrayProgram, TheIconsMenuWorksAndTheIconComesBackWhenTheShellRestarts) {
+    HWND window = StartToTray();
+    ASSERT_NE(window, nullptr);
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+    // The shell restarts: the icon is gone, then the new taskbar announces itself.
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+    ASSERT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    EXPECT_TRUE(WaitUntil([&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE; },
+                          kShowHideTimeoutMs))
+        << "icon 1 of the window is back";
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    // Only icon 1 is the program's; its right click shows the second pop-up of menu 129.
+    ClickTrayIcon(window, 2);
+    EXPECT_EQ(WaitForPopupMenu(connector.pid(), 1500), nullptr);
+    ClickTrayIcon(window, 1);
+    HWND menu = WaitForPopupMenu(connector.pid(), kWindowTimeoutMs);
+    ASSERT_NE(menu, nullptr);
+    // Wine lets no other process read a menu, so the tracked pop-up is checked in the built
+    // program's resource: the second pop-up of menu 129.
+    HMODULE program = LoadLibraryExW(ProgramPath(L"KX7AutoConnector.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr);
+    HMENU resource = LoadMenuW(program, MAKEINTRESOURCEW(129));
+    ASSERT_NE(resource, nullptr);
+    HMENU popup = GetSubMenu(resource, 1);
+    std::vector<std::pair<UINT, std::wstring>> items;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(popup, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        items.emplace_back(GetMenuItemID(popup, i), text);
+    }
+    DestroyMenu(resource);
+    FreeLibrary(program);
+    EXPECT_EQ(items, (std::vector<std::pair<UINT, std::wstring>>{{32773, L"Open"},
+                                                                 {32780, L"Reconnect"},
+                                                                 {0, L""},
+                                                                 {32774, L"Program Info"},
+                                                                 {32775, L"Exit"},
+                                                                 {32782, L""}}));
+    // Open, chosen from the keyboard: the first item.
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kShowHideTimeoutMs));
     ExitThroughTheMenu(window);
 }
 

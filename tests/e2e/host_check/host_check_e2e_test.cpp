@@ -96,9 +96,9 @@ class HostCheckProgram : public ::testing::Test {
     static void PlantDrive(DWORD mode) { ASSERT_TRUE(WriteUserDword(kDriveKey, L"Mode", mode)); }
 
     // Runs the program; its output with CR LF turned into LF, for matching whole lines.
-    std::string Run(DWORD* exitCode) {
+    std::string Run(DWORD* exitCode, const std::wstring& arguments = L"") {
         std::string output;
-        EXPECT_TRUE(RunCapturingOutput(ProgramPath(L"KX7HostCheck.exe"), L"", kRunTimeoutMs,
+        EXPECT_TRUE(RunCapturingOutput(ProgramPath(L"KX7HostCheck.exe"), arguments, kRunTimeoutMs,
                                        &output, exitCode));
         std::string lines;
         for (char c : output) {
@@ -170,6 +170,18 @@ TEST_F(HostCheckProgram, MissingRecordIsReportedAndNotCreated) {
     EXPECT_TRUE(HasLine(out, kNotRegisteredResult));
     EXPECT_FALSE(UserKeyExists(kRecordKey));
     EXPECT_TRUE(UserKeyExists(kAgentKey));
+}
+
+TEST_F(HostCheckProgram, NeverPairedIsNotReadyAndOnlyTheUsageSwitchIsTaken) {
+    DWORD exitCode = 99;
+    std::string out = Run(&exitCode);
+    EXPECT_EQ(exitCode, 3u) << out;
+    out = Run(&exitCode, L"/?");
+    EXPECT_EQ(exitCode, 0u) << out;
+    EXPECT_EQ(out.rfind("Usage: KX7HostCheck [/?]\n", 0), 0u) << out;
+    out = Run(&exitCode, L"/verbose");
+    EXPECT_EQ(exitCode, 4u) << out;
+    EXPECT_EQ(out.rfind("KX7HostCheck: unknown argument \"/verbose\"\n", 0), 0u) << out;
 }
 
 TEST_F(HostCheckProgram, DriveWithModeZeroIsNotRegistered) {

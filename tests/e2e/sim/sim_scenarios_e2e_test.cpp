@@ -72,6 +72,17 @@ class SimulatedDrives : public ::testing::Test {
         return window;
     }
 
+    // Starts with drives that were attached before the program listened: the script's commands
+    // run first, and the first pass takes them all.
+    HWND StartWithScript(const std::string& lines) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring script = std::wstring(temp) + L"kx7sim-start.txt";
+        std::ofstream(script.c_str()) << lines;
+        SetEnvironmentVariableW(L"KX7SIM_SCRIPT", script.c_str());
+        return Start();
+    }
+
     static std::string Sim(const std::string& line) { return sim::SendSimCommand(line); }
 
     // Runs the pairing helper; returns the first line it printed.
@@ -259,15 +270,9 @@ TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
 TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStartsTheCleanup) {
     const std::string host = Pair(L"this early KX7EARLY00000001 --print");
     ASSERT_TRUE(WriteUserDword(kPcInfoKey, L"CleanRegistry", 1));
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring script = std::wstring(temp) + L"kx7sim-start.txt";
-    {
-        std::ofstream out(script.c_str());
-        out << "add early id=KX7EARLY00000001 serial=EARLY001\n" << host << "\nplug early\n";
-    }
-    SetEnvironmentVariableW(L"KX7SIM_SCRIPT", script.c_str());
-    ASSERT_NE(Start(), nullptr);
+    ASSERT_NE(StartWithScript("add early id=KX7EARLY00000001 serial=EARLY001\n" + host +
+                              "\nplug early\n"),
+              nullptr);
     ASSERT_TRUE(WaitStatus("early", "unlocked", "1")) << "the first pass serves it";
     EXPECT_EQ(ControlText(window, kLog).find(L"Adding USB\\VID"), std::wstring::npos)
         << "its arrival was before the program listened";
@@ -294,28 +299,60 @@ TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStar
     ExitAndExpectCleanEnd();
 }
 
-TEST_F(SimulatedDrives, UnpluggedDuringAPassAndExitDuringAPass) {
-    ASSERT_NE(Start(), nullptr);
-    AddPaired("yanked", "KX7YANKED0000001", "serial=YANKED01");
-    // The drive stops answering as the pass begins, then is pulled out.
-    ASSERT_EQ(Sim("fault yanked stall=on"), "ok");
-    ASSERT_EQ(Sim("plug yanked"), "ok");
-    ASSERT_TRUE(WaitUntil([&] { return ControlText(window, kSerial) == L"YANKED01"; }, kTimeoutMs));
-    Sleep(3000);  // the settle wait is over: the pass is retrying the silent drive
-    ASSERT_EQ(Sim("unplug yanked"), "ok");
-    ASSERT_TRUE(WaitUntil([&] { return ControlText(window, kSerial).empty(); }, kTimeoutMs))
-        << "the window keeps answering while the pass waits";
-
-    // Exit now: the pass ends first (its calls give up within a minute), then the program.
-    PostMessageW(window, WM_COMMAND, 32775, 0);
-    HWND box = WaitForBox(kAppCaption);
+TEST_F(SimulatedDrives, DrivePulledOutInItsTurnGivesWayToTheNextDriveAndToExit) {
+    // One pass takes the three in turn; while the first one's refusal is up, the second stalls.
+    const std::string hosts = Pair(L"this refusing KX7REFUSING00001 --print") + "\n" +
+                              Pair(L"this stuck KX7STUCK00000002 --print") + "\n" +
+                              Pair(L"this next KX7NEXT000000003 --print") + "\n";
+    ASSERT_NE(StartWithScript("add refusing id=KX7REFUSING00001\nadd stuck id=KX7STUCK00000002\n"
+                              "add next id=KX7NEXT000000003\nfault refusing hostpair=off\n" +
+                              hosts + "plug refusing\nplug stuck\nplug next\n"),
+              nullptr);
+    HWND box = WaitForBox(kRefusalCaption);
     ASSERT_NE(box, nullptr);
-    ClickButton(box, IDOK);
+    ASSERT_EQ(Sim("fault stuck stall=on"), "ok");
+    Dismiss(box);
+    PostMessageW(window, WM_COMMAND, 32775, 0);  // Exit, confirmed while the turn hangs
+    HWND confirm = WaitForBox(kAppCaption);
+    ASSERT_NE(confirm, nullptr);
+    ClickButton(confirm, IDOK);
+    Sleep(3000);
+    EXPECT_EQ(Field(Sim("status next"), "auth"), "0") << "the stalled drive holds the pass";
+
+    // Pulled out, it is given up at once. Under Wine, ending the window and its tray icon take
+    // about 2 s each.
+    const ULONGLONG removed = GetTickCount64();
+    ASSERT_EQ(Sim("unplug stuck"), "ok");
+    EXPECT_TRUE(WaitStatus("next", "unlocked", "1", 2000)) << "served within 2 s of the removal";
     DWORD code = 1234;
-    EXPECT_FALSE(connector.WaitExit(1000, &code)) << "the running pass is finished first";
-    ASSERT_TRUE(connector.WaitExit(120000, &code));
+    ASSERT_TRUE(connector.WaitExit(kTimeoutMs, &code));
+    EXPECT_LT(GetTickCount64() - removed, 2000u + 6000u) << "Exit honoured soon after the removal";
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(FindWindowW(L"#32770", kRefusalCaption), nullptr) << "no box for a vanished drive";
+}
+
+TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithoutABox) {
+    ASSERT_NE(Start(), nullptr);
+    AddPaired("stuck", "KX7STUCK00000001");
+    AddPaired("refusing", "KX7REFUSING00002");
+    ASSERT_EQ(Sim("fault stuck stall=on"), "ok");
+    ASSERT_EQ(Sim("fault refusing hostpair=off"), "ok");
+    ASSERT_EQ(Sim("plug stuck"), "ok");
+    ASSERT_EQ(Sim("plug refusing"), "ok");
+    Sleep(3000);  // the 1 s settle wait, then the pass hangs on the stalled drive
+
+    EXPECT_EQ(EndSession(window), TRUE);
+    bool boxShown = false;
+    const bool ended = WaitUntil(
+        [&] {
+            boxShown = boxShown || WaitForWindow(L"#32770", nullptr, connector.pid(), 0) != nullptr;
+            return !connector.Running();
+        },
+        5000);
+    EXPECT_TRUE(ended) << "the session's few seconds are not held";
+    EXPECT_FALSE(boxShown);
+    DWORD code = 1234;
+    ASSERT_TRUE(connector.WaitExit(0, &code));
+    EXPECT_EQ(code, 0u);
 }
 
 }  // namespace

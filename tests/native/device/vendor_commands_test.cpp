@@ -20,6 +20,7 @@ class ScriptedDrive final : public ScsiPassThrough {
   public:
     struct Reply {
         bool completed = true;
+        bool deviceGone = false;  // with completed false: the drive was pulled out
         uint8_t scsiStatus = kScsiStatusGood;
         Bytes data;                   // written into the buffer, at most the requested length
         int64_t reportedLength = -1;  // -1: report the bytes actually written
@@ -70,6 +71,7 @@ class ScriptedDrive final : public ScsiPassThrough {
         }
         ScsiResult result;
         result.completed = reply.completed;
+        result.deviceGone = reply.deviceGone;
         result.scsiStatus = reply.scsiStatus;
         if (!reply.completed) {
             return result;
@@ -196,6 +198,17 @@ TEST_F(VendorCommandsTest, DeadHandleGivesSixHundredAnnounceAttemptsAndNoWrite) 
         ASSERT_EQ(call.cdb[2], 0x10);
     }
     EXPECT_EQ(clock_.sleeps(), std::vector<uint32_t>(600, 100));
+}
+
+TEST_F(VendorCommandsTest, GoneDeviceEndsTheRetriesAtOnce) {
+    drive_.PushFailures(2);
+    ScriptedDrive::Reply gone = ScriptedDrive::Failed();
+    gone.deviceGone = true;
+    drive_.Push(gone);  // pulled out: the last call, with no wait after it and no write
+    const Bytes packet = Pattern(128, 1);
+    EXPECT_FALSE(WriteAuthPacket(drive_, clock_, packet.data(), 128));
+    EXPECT_EQ(drive_.calls().size(), 3u);
+    EXPECT_EQ(clock_.sleeps(), std::vector<uint32_t>(2, 100));
 }
 
 TEST_F(VendorCommandsTest, FailedCallsAreRepeatedUntilOneCompletes) {

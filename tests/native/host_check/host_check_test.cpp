@@ -148,11 +148,11 @@ TEST_F(HostCheckTest, EveryItemEqualPassesAndANonAdministratorIsWarned) {
     EXPECT_NE(report.text.find(L"not running as administrator"), std::wstring::npos);
     EXPECT_EQ(Run(true).text.find(L"administrator"), std::wstring::npos);
 
-    // Without any drive every registered drive passes, trivially; the report says why.
+    // Without any drive there is nothing to pass: a PC to pair, not a ready one.
     registry_.DenyKey(kHkcu, kAgent + L"\\0123456789ABCDEF");
     registry_.DenyKey(kHkcu, kAgent + L"\\FEDCBA9876543210");
     report = Run();
-    EXPECT_EQ(report.exitCode, 0);
+    EXPECT_EQ(report.exitCode, 3);
     EXPECT_TRUE(HasLine(report,
                         L"  no drive is registered for this PC (no subkey of "
                         L"HKEY_CURRENT_USER\\SOFTWARE\\Stonevault\\KX7EntryPCAgent "
@@ -215,18 +215,35 @@ TEST_F(HostCheckTest, RecordThatCannotBeLoadedSaysWhyAndFailsEveryDrive) {
 }
 
 TEST_F(HostCheckTest, MissingRecordAndMissingValueAreNamed) {
+    const std::wstring noKey =
+        L"  cannot be loaded: the key does not exist: this PC has not been registered";
+    // Never paired: nothing is registered, which is not the same as a broken registration.
     HostCheckReport report = Run();
+    EXPECT_EQ(report.exitCode, 3);
+    EXPECT_TRUE(HasLine(report, noKey)) << report.text;
+
+    PlantDrive(L"KX7", 0x1F);
+    report = Run();
     EXPECT_EQ(report.exitCode, 2);
-    EXPECT_TRUE(HasLine(report,
-                        L"  cannot be loaded: the key does not exist: this PC has not "
-                        L"been registered"))
-        << report.text;
+    EXPECT_TRUE(HasLine(report, noKey)) << report.text;
 
     PlantRecord(L"CPUID");
     report = Run();
     EXPECT_EQ(report.exitCode, 2);
     EXPECT_TRUE(HasLine(report, L"  cannot be loaded: the value \"CPUID\" is missing"))
         << report.text;
+}
+
+TEST(HostCheckArguments, OnlyTheUsageSwitchesAreUnderstood) {
+    std::wstring bad;
+    EXPECT_EQ(ParseHostCheckArguments({}, &bad), HostCheckAction::kRun);
+    for (const wchar_t* usage : {L"/?", L"-?", L"/H", L"-h", L"/Help", L"--HELP"}) {
+        EXPECT_EQ(ParseHostCheckArguments({usage}, &bad), HostCheckAction::kUsage) << usage;
+    }
+    for (const wchar_t* refused : {L"?", L"/??", L"", L"/x"}) {
+        EXPECT_EQ(ParseHostCheckArguments({L"/?", refused}, &bad), HostCheckAction::kBadArgument);
+        EXPECT_EQ(bad, refused);
+    }
 }
 
 TEST_F(HostCheckTest, UnusableModeValuesMeanNotRegistered) {
@@ -259,7 +276,7 @@ TEST_F(HostCheckTest, WritesNothingWhereTheConnectorWouldRepair) {
 
     test::FakeRegistry empty;
     HostSources sources{adapters_, disk_, empty, cpu_, clock_, codePage_, debug_};
-    EXPECT_EQ(RunHostCheck(sources, true).exitCode, 2);
+    EXPECT_EQ(RunHostCheck(sources, true).exitCode, 3);
     EXPECT_TRUE(empty.writes().empty());
     EXPECT_FALSE(empty.HasKey(kHkcu, kPcInfo)) << "the record key was created";
     for (const auto& open : empty.opens()) {

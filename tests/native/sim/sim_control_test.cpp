@@ -46,7 +46,12 @@ TEST(SimControl, ConfiguresPlugsAndReports) {
     EXPECT_EQ(a.firmwareMinor, 18);
     EXPECT_NE(control.Drives()[1].drive->identity().serial, a.serial) << "distinct defaults";
 
-    EXPECT_EQ(control.Execute("status a"), "ok plugged=0 unlocked=0 auth=0 error=0 calls=0");
+    EXPECT_EQ(control.Execute("status a"),
+              "ok plugged=0 unlocked=0 auth=0 error=0 calls=0 id=KX7A serial=SERA");
+    // The made-up identifier is the one kx7pair needs, so status tells it.
+    EXPECT_EQ(control.Execute("status b"),
+              "ok plugged=0 unlocked=0 auth=0 error=0 calls=0 id=KX7SIMDRIVE00002 "
+              "serial=SIMSERIAL002");
     EXPECT_EQ(control.Execute("plug a"), "ok");
     EXPECT_EQ(control.Execute("plug a"), "error already plugged in");
     EXPECT_EQ(control.Execute("status a").substr(0, 20), "ok plugged=1 unlocke");
@@ -57,6 +62,8 @@ TEST(SimControl, ConfiguresPlugsAndReports) {
     EXPECT_EQ(control.Execute("fault a fail=3 stall=off check=auth:on ready=off refuse=29"), "ok");
     EXPECT_EQ(control.Execute("fault a refuse=off hostpair=off inquiry=8"), "ok");
     EXPECT_EQ(control.Execute("date 2026-12-08"), "ok");
+    EXPECT_EQ(control.Execute("date 2024-02-29"), "ok") << "a leap year";
+    EXPECT_EQ(control.Execute("date 2000-02-29"), "ok") << "a century divisible by 400";
     EXPECT_EQ(control.Execute("# a comment"), "ok");
 }
 
@@ -83,10 +90,16 @@ TEST(SimControl, RefusesWhatItCannotDoWithoutChangingAnything) {
         "fault a check=erase:on",      // no such command kind
         "fault a stall=maybe",         //
         "date 2026-1-8",               // not YYYY-MM-DD
+        "date 2024-02-30",             // no such day
+        "date 2023-02-29",             // not a leap year
+        "date 1900-02-29",             // a century not divisible by 400
+        "host a expiry=2030-06-31",    //
     };
     for (const char* line : bad) {
         EXPECT_EQ(control.Execute(line).rfind("error ", 0), 0u) << line;
     }
+    // A word the language does not know is named as such, not taken for a drive command.
+    EXPECT_EQ(control.Execute("help"), "error unknown command help");
     const SimIdentity after = control.Drives()[0].drive->identity();
     EXPECT_EQ(after.serial, before.serial);
     EXPECT_EQ(after.productId, before.productId);

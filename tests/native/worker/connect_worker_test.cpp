@@ -405,7 +405,7 @@ TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
 
     // The window's side in virtual time: a tick every 500 ms, an arrival, a Reconnect, Exit.
     std::map<uint64_t, std::function<void()>> script = {
-        {1234, [&] { state.OnDriveNodeArrival(L"0123456789AB"); }},
+        {1234, [&] { state.OnDriveNodeArrival(true, L"0123456789AB"); }},
         {7777, [&] { state.RequestReconnect(); }},
         {20000, [&] { state.RequestQuit(); }}};
     uint64_t nextTick = 500;

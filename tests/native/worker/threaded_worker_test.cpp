@@ -98,7 +98,7 @@ TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
         state.RequestReconnect();
         state.OnTickTimer();
         if (round % 7 == 0) {
-            state.OnDriveNodeArrival(L"0123456789A1");
+            state.OnDriveNodeArrival(true, L"0123456789A1");
             state.OnDriveNodeRemoval(true);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));

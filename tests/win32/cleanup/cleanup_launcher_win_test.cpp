@@ -1,13 +1,18 @@
 // The cleanup launcher through the real shell: stand-ins built under both tool names lie beside
-// this test, as the tools lie beside the connector, and log every start.
+// this test, as the tools lie beside the connector, and log every start. Then through a replaced
+// shell: the requests it gets, byte for byte, and the apartment around them.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "connector/engine/cleanup_launcher.h"
+#include "connector/engine/cleanup_launcher_win.h"
+#include "tests/fakes/shell_execute_record_win.h"
 #include "tests/win32/cleanup/standin_log.h"
 
 namespace kx7 {
@@ -131,6 +136,86 @@ TEST_F(CleanupLaunch, OlderSystemOpensTheXpTool) {
 
 TEST_F(CleanupLaunch, NewerSystemRunsTheWin7ToolElevated) {
     ExpectStarted(0x601, L"SVCleanRegWin7.exe");
+}
+
+// What the replaced calls saw, in order, with their arguments. The tool is missing: both fail.
+std::vector<std::wstring> g_calls;
+HRESULT g_comResult = S_OK;
+test::ShellExecuteRecord g_seen;
+
+HRESULT WINAPI FakeCoInitializeEx(LPVOID reserved, DWORD flags) {
+    g_calls.push_back(L"CoInitializeEx " + std::to_wstring(flags) +
+                      (reserved ? L" reserved" : L""));
+    return g_comResult;
+}
+void WINAPI FakeCoUninitialize() {
+    g_calls.push_back(L"CoUninitialize");
+}
+BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
+    g_seen = test::RecordShellExecute(*info);
+    g_calls.push_back(L"ShellExecuteExW " + g_seen.verb + L" " + g_seen.file + L" " +
+                      g_seen.parameters);
+    return FALSE;
+}
+HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                   LPCWSTR directory, INT show) {
+    g_calls.push_back(L"ShellExecuteW " + std::to_wstring(reinterpret_cast<UINT_PTR>(owner)) +
+                      L" " + test::TextOrNull(verb) + L" " + test::TextOrNull(file) + L" " +
+                      test::TextOrNull(parameters) + L" " + test::TextOrNull(directory) + L" " +
+                      std::to_wstring(show));
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_FNF));
+}
+const CleanupShellCalls kFakeCalls = {FakeShellExecuteW, FakeShellExecuteExW, FakeCoInitializeEx,
+                                      FakeCoUninitialize};
+
+TEST(CleanupRequest, EachStartAsksForNoBoxInAnApartmentOfItsOwn) {
+    const std::wstring dir = OwnDirectory();
+    Win32ShellLauncher shell(kFakeCalls);
+    g_calls.clear();
+    g_comResult = S_OK;
+    LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C);
+    LaunchRegistryCleanup(shell, 0x501, 0x1A2B3C);
+    // 6 is COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE.
+    EXPECT_EQ(g_calls, (std::vector<std::wstring>{
+                           L"CoInitializeEx 6",
+                           L"ShellExecuteExW runas " + dir + L"\\SVCleanRegWin7.exe <null>",
+                           L"CoUninitialize", L"CoInitializeEx 6",
+                           L"ShellExecuteW 0 open " + dir + L"\\SVCleanRegXP.exe <null> <null> 0",
+                           L"CoUninitialize"}));
+    SHELLEXECUTEINFOW expected{};
+    expected.cbSize = sizeof(expected);
+    expected.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    expected.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x1A2B3C));
+    expected.nShow = SW_HIDE;
+    EXPECT_EQ(g_seen.fields, test::DescribeFields(expected));
+#if defined(__i386__)
+    // Size 60, mask SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI (no process handle), the owner, then
+    // zeros: the pointers are checked by their texts, no directory, SW_HIDE, nothing returned.
+    const std::array<unsigned char, 60> kRunAs = {0x3C, 0, 0,    0,    0x00, 0x05,
+                                                  0,    0, 0x3C, 0x2B, 0x1A};
+    EXPECT_EQ(g_seen.bytes, kRunAs);
+#endif
+}
+
+TEST(CleanupRequest, OnlyAnApartmentOfOurOwnIsLeftAgain) {
+    const std::wstring start =
+        L"ShellExecuteExW runas " + OwnDirectory() + L"\\SVCleanRegWin7.exe <null>";
+    const struct {
+        HRESULT result;
+        std::vector<std::wstring> calls;
+    } cases[] = {
+        // Already single-threaded: counted all the same, so it is undone.
+        {S_FALSE, {L"CoInitializeEx 6", start, L"CoUninitialize"}},
+        // Multi-threaded: the thread stays so, and the shell is asked there.
+        {RPC_E_CHANGED_MODE, {L"CoInitializeEx 6", start}},
+    };
+    Win32ShellLauncher shell(kFakeCalls);
+    for (const auto& c : cases) {
+        g_calls.clear();
+        g_comResult = c.result;
+        LaunchRegistryCleanup(shell, 0x600, 0);
+        EXPECT_EQ(g_calls, c.calls) << std::hex << c.result;
+    }
 }
 
 }  // namespace

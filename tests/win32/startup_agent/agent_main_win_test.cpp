@@ -5,13 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "startup_agent/agent_arguments.h"
 #include "startup_agent/agent_main_win.h"
+#include "tests/fakes/shell_execute_record_win.h"
 
 namespace kx7 {
 namespace agent {
@@ -21,13 +22,7 @@ namespace {
 std::vector<std::string> g_calls;
 DWORD g_versionWord = 0;
 BOOL g_shellResult = TRUE;
-unsigned char g_record[60];
-SHELLEXECUTEINFOW g_info;
-const wchar_t* g_verb = nullptr;
-std::wstring g_file;
-const wchar_t* g_parameters = nullptr;
-std::wstring g_verbText;
-std::wstring g_parametersText;
+test::ShellExecuteRecord g_seen;
 
 void WINAPI FakeSleep(DWORD milliseconds) {
     g_calls.push_back("Sleep " + std::to_string(milliseconds));
@@ -40,14 +35,7 @@ DWORD FakeVersionWord() {
 
 BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
     g_calls.push_back("ShellExecuteExW");
-    // The pointers are only good during the call: take the texts now.
-    std::memcpy(g_record, info, sizeof(g_record));
-    g_info = *info;
-    g_verb = info->lpVerb;
-    g_verbText = info->lpVerb != nullptr ? info->lpVerb : L"";
-    g_file = info->lpFile != nullptr ? info->lpFile : L"<null>";
-    g_parameters = info->lpParameters;
-    g_parametersText = info->lpParameters != nullptr ? info->lpParameters : L"";
+    g_seen = test::RecordShellExecute(*info);
     if (!g_shellResult) {
         SetLastError(ERROR_FILE_NOT_FOUND);
     }
@@ -63,7 +51,7 @@ const AgentCalls kFakeCalls = {FakeSleep, FakeVersionWord, FakeShellExecuteExW, 
 
 // The start request as the older shells know it. The three pointers (verb at 12, file at 16,
 // parameters at 20) are checked by the texts they point to and left zero here.
-const unsigned char kExpectedRecord[60] = {
+const std::array<unsigned char, 60> kExpectedRecord = {
     0x3C, 0, 0, 0,  // size 60
     0,    0, 0, 0,  // mask: no flags, so no process handle is returned
     0,    0, 0, 0,  // no owner window
@@ -87,8 +75,8 @@ class AgentRun : public ::testing::Test {
         g_calls.clear();
         g_versionWord = 0x0601;
         g_shellResult = TRUE;
-        std::memset(g_record, 0xCC, sizeof(g_record));
-        std::memset(&g_info, 0xCC, sizeof(g_info));
+        g_seen = test::ShellExecuteRecord();
+        g_seen.bytes.fill(0xCC);
     }
 
     static int Run(const std::string& line) {
@@ -98,28 +86,12 @@ class AgentRun : public ::testing::Test {
     }
 
     static void ExpectRecordBytesApartFromPointers() {
-#if !defined(__i386__)
-        // The bytes above are the 32-bit record the shipped agent sends; a build with wider
-        // pointers lays the record out differently, so its fields are checked by name instead.
-        EXPECT_EQ(g_info.cbSize, sizeof(SHELLEXECUTEINFOW));
-        EXPECT_EQ(g_info.fMask, 0u);
-        EXPECT_EQ(g_info.hwnd, nullptr);
-        EXPECT_EQ(g_info.lpDirectory, nullptr);
-        EXPECT_EQ(g_info.nShow, SW_SHOWNORMAL);
-        EXPECT_EQ(g_info.hInstApp, nullptr);
-        EXPECT_EQ(g_info.lpIDList, nullptr);
-        EXPECT_EQ(g_info.lpClass, nullptr);
-        EXPECT_EQ(g_info.hkeyClass, nullptr);
-        EXPECT_EQ(g_info.dwHotKey, 0u);
-        EXPECT_EQ(g_info.hIcon, nullptr);
-        EXPECT_EQ(g_info.hProcess, nullptr);
-#else
-        unsigned char seen[60];
-        std::memcpy(seen, g_record, sizeof(seen));
-        std::memset(seen + 12, 0, 12);
-        for (size_t i = 0; i < sizeof(seen); ++i) {
-            EXPECT_EQ(unsigned{seen[i]}, unsigned{kExpectedRecord[i]}) << "byte " << i;
-        }
+        SHELLEXECUTEINFOW expected{};
+        expected.cbSize = sizeof(expected);
+        expected.nShow = SW_SHOWNORMAL;
+        EXPECT_EQ(g_seen.fields, test::DescribeFields(expected));
+#if defined(__i386__)
+        EXPECT_EQ(g_seen.bytes, kExpectedRecord);
 #endif
     }
 };
@@ -137,13 +109,9 @@ TEST_F(AgentRun, VersionWordChoosesTheVerbAfterTheWait) {
         EXPECT_EQ(g_calls, (std::vector<std::string>{"Sleep 3000", "GetWindowsVersionWord",
                                                      "ShellExecuteExW"}));
         ExpectRecordBytesApartFromPointers();
-        if (c.verb == nullptr) {
-            EXPECT_EQ(g_verb, nullptr);
-        } else {
-            EXPECT_EQ(g_verbText, c.verb);
-        }
-        EXPECT_EQ(g_file, L"C:\\TOOLS\\CONNECTOR.EXE");
-        EXPECT_EQ(g_parametersText, L"/HIDE");
+        EXPECT_EQ(g_seen.verb, test::TextOrNull(c.verb));
+        EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE");
+        EXPECT_EQ(g_seen.parameters, L"/HIDE");
     }
 }
 
@@ -152,16 +120,16 @@ TEST_F(AgentRun, WithoutHideThereAreNoParameters) {
     EXPECT_EQ(Run("/S:C:\\Program Files\\Connector.exe"), 0);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW"}));
     ExpectRecordBytesApartFromPointers();
-    EXPECT_EQ(g_verb, nullptr);
-    EXPECT_EQ(g_parameters, nullptr);
-    EXPECT_EQ(g_file, L"C:\\PROGRAM FILES\\CONNECTOR.EXE");
+    EXPECT_EQ(g_seen.verb, L"<null>");
+    EXPECT_EQ(g_seen.parameters, L"<null>");
+    EXPECT_EQ(g_seen.file, L"C:\\PROGRAM FILES\\CONNECTOR.EXE");
 
     SetUp();
     g_versionWord = 0x0A00;  // version 10 compares as a larger word, not as "1" and "0"
     EXPECT_EQ(Run("/s:c:\\tools\\connector.exe"), 0);
     ExpectRecordBytesApartFromPointers();
-    EXPECT_EQ(g_verbText, L"runas");
-    EXPECT_EQ(g_parameters, nullptr);
+    EXPECT_EQ(g_seen.verb, L"runas");
+    EXPECT_EQ(g_seen.parameters, L"<null>");
 }
 
 TEST_F(AgentRun, ZeroNegativeOrUnreadableDelaysStartAtOnce) {
@@ -171,7 +139,7 @@ TEST_F(AgentRun, ZeroNegativeOrUnreadableDelaysStartAtOnce) {
         EXPECT_EQ(Run(line), 0) << line;
         EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW"}))
             << line;
-        EXPECT_EQ(g_file, L"X.EXE") << line;
+        EXPECT_EQ(g_seen.file, L"X.EXE") << line;
     }
 }
 
@@ -193,7 +161,7 @@ TEST_F(AgentRun, PathOf259IsHandedOverWhole) {
     const std::string path = "C:\\" + std::string(252, 'P') + ".EXE";
     ASSERT_EQ(path.size(), 259u);
     EXPECT_EQ(Run("/S:" + path), 0);
-    EXPECT_EQ(g_file, std::wstring(path.begin(), path.end()));
+    EXPECT_EQ(g_seen.file, std::wstring(path.begin(), path.end()));
 }
 
 TEST_F(AgentRun, FailedStartIsSwallowed) {
@@ -201,7 +169,7 @@ TEST_F(AgentRun, FailedStartIsSwallowed) {
     EXPECT_EQ(Run("/HIDE /S:C:\\Tools\\Connector.exe /HIDE"), 0);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW",
                                                  "GetLastError"}));
-    EXPECT_EQ(g_file, L"C:\\TOOLS\\CONNECTOR.EXE /HIDE");
+    EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE /HIDE");
 }
 
 TEST(AgentSystem, VersionWordMatchesTheOlderVersionCall) {
