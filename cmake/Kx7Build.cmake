@@ -4,6 +4,9 @@ include(GoogleTest)
 option(KX7_SANITIZE "Build the native code with AddressSanitizer and UBSan" OFF)
 option(KX7_TSAN "Build the native code with ThreadSanitizer" OFF)
 option(KX7_FUZZ "Build the libFuzzer targets (clang) with AddressSanitizer and UBSan" OFF)
+# Off on a machine whose Wine cannot start this build's programs: the Windows tests are still
+# built, but not registered, because CTest would try to list their cases through Wine.
+option(KX7_WINE_TESTS "Register the Windows tests that run under Wine" ON)
 
 add_library(kx7_warnings INTERFACE)
 target_compile_options(kx7_warnings INTERFACE -Wall -Wextra -Werror)
@@ -85,6 +88,9 @@ function(kx7_test name)
     else()
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock
                                               Threads::Threads kx7_warnings)
+    endif()
+    if(WIN32 AND NOT KX7_WINE_TESTS)
+        return()
     endif()
     set(serial FALSE)
     if(ARG_SERIAL)
