@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
+#include <string>
 #include <vector>
 
 #include "connector/app/tray_dialog_win.h"
@@ -13,31 +13,29 @@
 namespace kx7 {
 namespace {
 
-struct ShellLog {
-    std::vector<DWORD> notifications;
-    BOOL modifyAnswer = FALSE;
-    BOOL addAnswer = TRUE;
-    std::vector<std::tuple<HWND, UINT, DWORD, void*>> windowFilters;
-    std::vector<std::pair<UINT, DWORD>> processFilters;
-};
-ShellLog g_shell;
+const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+std::vector<std::string> g_calls;
+BOOL g_modifyAnswer = FALSE;
+BOOL g_addAnswer = TRUE;
+HWND g_filtered = nullptr;
 
 BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW) {
-    g_shell.notifications.push_back(message);
-    return message == NIM_ADD      ? g_shell.addAnswer
-           : message == NIM_MODIFY ? g_shell.modifyAnswer
-                                   : TRUE;
+    g_calls.push_back(message == NIM_ADD ? "add" : message == NIM_MODIFY ? "modify" : "delete");
+    return message == NIM_ADD ? g_addAnswer : message == NIM_MODIFY ? g_modifyAnswer : TRUE;
 }
 BOOL WINAPI RecordWindowFilter(HWND window, UINT message, DWORD action, void* change) {
-    g_shell.windowFilters.emplace_back(window, message, action, change);
+    g_filtered = window;
+    const bool ours = message == kTaskbarCreated && change == nullptr;
+    g_calls.push_back((ours ? "window filter " : "stray filter ") + std::to_string(action));
     return TRUE;
 }
 BOOL WINAPI RecordProcessFilter(UINT message, DWORD action) {
-    g_shell.processFilters.emplace_back(message, action);
+    g_calls.push_back((message == kTaskbarCreated ? "process filter " : "stray filter ") +
+                      std::to_string(action));
     return TRUE;
 }
 
-// Runs the script on the shown dialog, then ends it.
+// Shown, then the script runs, then the dialog ends.
 class ScriptedTray : public CTrayDialog {
   public:
     ScriptedTray(const TrayShellCalls& shell, std::function<void(ScriptedTray&)> script)
@@ -49,70 +47,56 @@ class ScriptedTray : public CTrayDialog {
         EndDialog(IDOK);
         return TRUE;
     }
-    void HideToTray() { SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, TRAY_MINIMIZE_MARKER); }
-    void ShellRestarted() { SendMessage(RegisterWindowMessageW(L"TaskbarCreated")); }
+    void ShellRestarts() { SendMessage(kTaskbarCreated); }
     bool Visible() const { return IsWindowVisible(m_hWnd) != FALSE; }
 
   private:
     std::function<void(ScriptedTray&)> script_;
 };
 
-const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-
+// MSGFLT_ALLOW for the window where the system has it, else MSGFLT_ADD for the process.
 TEST(TrayShell, TheRestartedShellsBroadcastIsLetThroughAsTheSystemAllows) {
-    HWND window = nullptr;
-    g_shell = ShellLog();
-    ScriptedTray both({RecordNotify, RecordWindowFilter, RecordProcessFilter},
-                      [&](ScriptedTray& tray) { window = tray.m_hWnd; });
-    ASSERT_EQ(both.DoModal(), IDOK);
-    EXPECT_EQ(
-        g_shell.windowFilters,
-        (std::vector<std::tuple<HWND, UINT, DWORD, void*>>{{window, kTaskbarCreated, 1u, nullptr}}))
-        << "the window's own filter, MSGFLT_ALLOW";
-    EXPECT_TRUE(g_shell.processFilters.empty());
-
-    g_shell = ShellLog();
-    ScriptedTray vista({RecordNotify, nullptr, RecordProcessFilter}, [](ScriptedTray&) {});
-    ASSERT_EQ(vista.DoModal(), IDOK);
-    EXPECT_EQ(g_shell.processFilters, (std::vector<std::pair<UINT, DWORD>>{{kTaskbarCreated, 1u}}))
-        << "MSGFLT_ADD for the process";
-
-    ScriptedTray xp({RecordNotify, nullptr, nullptr}, [](ScriptedTray&) {});
-    EXPECT_EQ(xp.DoModal(), IDOK) << "starts without either";
+    const TrayShellCalls systems[] = {{RecordNotify, RecordWindowFilter, RecordProcessFilter},
+                                      {RecordNotify, nullptr, RecordProcessFilter},
+                                      {RecordNotify, nullptr, nullptr}};
+    const std::vector<std::string> expected[] = {{"window filter 1"}, {"process filter 1"}, {}};
+    for (size_t i = 0; i < 3; ++i) {
+        g_calls.clear();
+        HWND window = nullptr;
+        ScriptedTray tray(systems[i], [&](ScriptedTray& t) { window = t.m_hWnd; });
+        ASSERT_EQ(tray.DoModal(), IDOK);
+        EXPECT_EQ(g_calls, expected[i]) << "system " << i;
+        EXPECT_TRUE(i > 0 || g_filtered == window) << "the dialog's own window";
+    }
 }
 
 TEST(TrayShell, TheIconIsPutBackOnlyWhenTheShellLostItAndTheWindowShowsWhenItCannotBe) {
     struct Case {
         BOOL modifyAnswer, addAnswer;
-        std::vector<DWORD> afterHiding;
-        bool visible, iconCounted;
+        std::vector<std::string> calls;
+        bool visible;
     } cases[] = {
-        {TRUE, TRUE, {NIM_MODIFY}, false, true},             // the shell still has it: no second
-        {FALSE, TRUE, {NIM_MODIFY, NIM_ADD}, false, true},   // lost, and added again
-        {FALSE, FALSE, {NIM_MODIFY, NIM_ADD}, true, false},  // refused: the window comes out
+        {TRUE, TRUE, {"modify"}, false},          // the shell still has it: never a second
+        {FALSE, TRUE, {"modify", "add"}, false},  // lost, and added again
+        {FALSE, FALSE, {"modify", "add"}, true},  // refused: the window comes out instead
     };
     for (const Case& c : cases) {
-        g_shell = ShellLog();
-        bool visible = true;
-        BOOL counted = FALSE;
-        std::vector<DWORD> calls;
         ScriptedTray tray({RecordNotify, nullptr, nullptr}, [&](ScriptedTray& t) {
-            t.ShellRestarted();
-            EXPECT_TRUE(g_shell.notifications.empty()) << "a shown window has no icon to restore";
-            t.HideToTray();
+            g_calls.clear();
+            g_addAnswer = TRUE;
+            t.ShellRestarts();
+            EXPECT_TRUE(g_calls.empty()) << "a shown window has no icon to put back";
+            t.SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, TRAY_MINIMIZE_MARKER);
             ASSERT_FALSE(t.Visible());
-            g_shell.notifications.clear();
-            g_shell.modifyAnswer = c.modifyAnswer;
-            g_shell.addAnswer = c.addAnswer;
-            t.ShellRestarted();
-            calls = g_shell.notifications;
-            visible = t.Visible();
-            counted = t.IsTrayIconVisible();
+            g_calls.clear();
+            g_modifyAnswer = c.modifyAnswer;
+            g_addAnswer = c.addAnswer;
+            t.ShellRestarts();
+            EXPECT_EQ(g_calls, c.calls);
+            EXPECT_EQ(t.Visible(), c.visible);
+            EXPECT_EQ(t.IsTrayIconVisible() != FALSE, !c.visible) << "the icon counted as gone";
         });
         ASSERT_EQ(tray.DoModal(), IDOK);
-        EXPECT_EQ(calls, c.afterHiding);
-        EXPECT_EQ(visible, c.visible);
-        EXPECT_EQ(counted != FALSE, c.iconCounted);
     }
 }
 
