@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "connector/platform/dll_search_win.h"
 #include "host_check/host_check.h"
 
 namespace {
@@ -63,6 +64,8 @@ void WaitIfConsoleIsOurOwn() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Run from an administrator's prompt, possibly in a folder others can write to.
+    kx7::RestrictDllSearchToSystem();
     const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     std::wstring bad;
     int exitCode = kx7::kHostCheckAllPass;

@@ -5,6 +5,7 @@
 #include "connector/app/app_win.h"
 #include "connector/app/main_dialog_win.h"
 #include "connector/app/startup.h"
+#include "connector/platform/dll_search_win.h"
 
 namespace kx7 {
 
@@ -73,6 +74,9 @@ static_assert(sizeof(WNDCLASSEXW) == 48, "the class record the system expects on
 }  // namespace
 
 BOOL CKX7AutoConnectorApp::InitInstance() {
+    // The framework's start has loaded nothing yet; from here on no DLL comes from the
+    // program's folder or the current directory.
+    RestrictDllSearchToSystem();
     Win32StartupHost host(*this);
     StartupState state;
     RunStartup(host, m_strCommandLine, &state);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "connector/platform/dll_search_win.h"
+
 namespace kx7 {
 namespace {
 
@@ -36,6 +38,9 @@ struct FreeDeleter {
 
 bool WinNetworkAdapterList::GetAdapters(std::vector<NetworkAdapterRecord>* adapters) {
     adapters->clear();
+    if (getAdaptersInfo_ == nullptr) {
+        return false;
+    }
     ULONG size = 0;
     getAdaptersInfo_(nullptr, &size);
     if (size == 0) {
@@ -62,8 +67,18 @@ bool WinNetworkAdapterList::GetAdapters(std::vector<NetworkAdapterRecord>* adapt
     return true;
 }
 
+GetAdaptersInfoFn SystemGetAdaptersInfo() {
+    // Kept loaded for the life of the process, as an import would be.
+    HMODULE ipHelper = LoadSystemLibrary(L"iphlpapi.dll");
+    if (ipHelper == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<GetAdaptersInfoFn>(
+        reinterpret_cast<void*>(GetProcAddress(ipHelper, "GetAdaptersInfo")));
+}
+
 NetworkAdapterList& SystemNetworkAdapterList() {
-    static WinNetworkAdapterList list;
+    static WinNetworkAdapterList list(SystemGetAdaptersInfo());
     return list;
 }
 

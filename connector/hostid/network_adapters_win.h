@@ -13,13 +13,19 @@ namespace kx7 {
 // The shape of GetAdaptersInfo, so tests can stand in for the IP Helper.
 using GetAdaptersInfoFn = ULONG(WINAPI*)(PIP_ADAPTER_INFO adapterInfo, PULONG sizePointer);
 
+// The IP Helper's GetAdaptersInfo, from IPHLPAPI.DLL loaded out of the system folder: it is not
+// a known DLL, so it is never imported. Null when it cannot be had. The system list calls this
+// when it is first used.
+GetAdaptersInfoFn SystemGetAdaptersInfo();
+
 class WinNetworkAdapterList final : public NetworkAdapterList {
   public:
-    explicit WinNetworkAdapterList(GetAdaptersInfoFn getAdaptersInfo = ::GetAdaptersInfo)
+    // A null function lists nothing.
+    explicit WinNetworkAdapterList(GetAdaptersInfoFn getAdaptersInfo)
         : getAdaptersInfo_(getAdaptersInfo) {}
-    // False when the size query reports no adapters, the buffer cannot be had, or the fill
-    // fails (for example because an adapter appeared between the two calls). No retry: the
-    // next collection asks again.
+    // False without the IP Helper, when the size query reports no adapters, the buffer cannot
+    // be had, or the fill fails (for example because an adapter appeared between the two
+    // calls). No retry: the next collection asks again.
     bool GetAdapters(std::vector<NetworkAdapterRecord>* adapters) override;
 
   private:

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "connector/hostid/mac_address.h"
 #include "connector/hostid/network_adapters_win.h"
 #include "connector/hostid/system_info.h"
+#include "connector/platform/dll_search_win.h"
 #include "tests/win32/hostid/linux_files.h"
 
 namespace kx7 {
@@ -38,6 +40,44 @@ TEST(SystemAdapters, WiredAdaptersAreTheKernelsEthernetInterfaces) {
     NicAdapterTable table;
     const int count = GetSystemNICInfo(SystemNetworkAdapterList(), &table);
     EXPECT_EQ(static_cast<size_t>(count), std::min(expected.size(), kNicAdapterTableSize));
+}
+
+// The folder a loaded module was mapped from, lower-cased for comparison.
+std::wstring FolderOf(HMODULE module) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    std::wstring folder(path, length);
+    const size_t slash = folder.find_last_of(L'\\');
+    folder.resize(slash == std::wstring::npos ? 0 : slash);
+    for (wchar_t& c : folder) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    return folder;
+}
+
+TEST(SystemAdapters, IpHelperComesFromTheSystemFolderEitherWay) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    std::wstring expected(system, length);
+    for (wchar_t& c : expected) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    // With the loader's search flag, and by full path as on a loader without it.
+    HMODULE flagged = LoadSystemLibrary(L"iphlpapi.dll");
+    HMODULE byPath = LoadSystemLibraryByPath(L"iphlpapi.dll");
+    ASSERT_NE(flagged, nullptr);
+    ASSERT_NE(byPath, nullptr);
+    EXPECT_EQ(FolderOf(flagged), expected);
+    EXPECT_EQ(byPath, flagged) << "one module, from one place";
+    EXPECT_EQ(LoadSystemLibraryByPath(L"kx7-no-such.dll"), nullptr);
+    EXPECT_EQ(LoadSystemLibraryByPath(std::wstring(MAX_PATH, L'a').c_str()), nullptr)
+        << "a path that does not fit is refused, not cut short";
+
+    EXPECT_EQ(reinterpret_cast<void*>(SystemGetAdaptersInfo()),
+              reinterpret_cast<void*>(GetProcAddress(flagged, "GetAdaptersInfo")));
+    FreeLibrary(byPath);
+    FreeLibrary(flagged);
 }
 
 // What the stand-in for GetAdaptersInfo saw, and how it answers.
@@ -116,6 +156,14 @@ TEST(WinAdapterList, OneSizeQueryOneFillAndEveryFailureIsNoList) {
     EXPECT_FALSE(list.GetAdapters(&records));
     EXPECT_EQ(g_adapters.calls, 2) << "no retry";
     EXPECT_EQ(GetSystemNICInfo(list, &table), 0);
+
+    // Without the IP Helper there is no list, not even the one from before.
+    g_adapters = AdapterCapture();
+    g_adapters.needed = 2 * sizeof(IP_ADAPTER_INFO);
+    ASSERT_TRUE(WinNetworkAdapterList(StandInGetAdaptersInfo).GetAdapters(&records));
+    WinNetworkAdapterList none(nullptr);
+    EXPECT_FALSE(none.GetAdapters(&records));
+    EXPECT_TRUE(records.empty());
 }
 
 }  // namespace
