@@ -14,6 +14,7 @@ target_compile_options(kx7_warnings INTERFACE -Wall -Wextra -Werror)
 if(WIN32)
     enable_language(RC)
     include(${CMAKE_CURRENT_LIST_DIR}/Kx7Icon.cmake)
+    include(${CMAKE_CURRENT_LIST_DIR}/Kx7Sign.cmake)
     # Only system DLLs may be imported; -static also brings libssp in, which _FORTIFY_SOURCE
     # needs to link with mingw-w64.
     add_compile_options(-fstack-protector-strong -D_FORTIFY_SOURCE=2 -ffunction-sections

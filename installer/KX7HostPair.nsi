@@ -4,6 +4,7 @@
 ; The build passes the inputs: makensis -DVERSION=2.0.5.3 -DCONNECTOR=<KX7AutoConnector.exe>
 ;   -DAGENT=<StonevaultStartupAgent.exe> -DHOSTCHECK=<KX7HostCheck.exe> -DICON=<.ico>
 ;   -DOUTFILE=<setup.exe> KX7HostPair.nsi
+; and, in a signed build, -DSIGN_UNINSTALLER=<command that signs the file named after it>.
 
 Unicode true
 RequestExecutionLevel admin
@@ -32,6 +33,11 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!ifdef SIGN_UNINSTALLER
+    ; The installer writes out the uninstaller it carries at install time, so only a signature
+    ; made here, before it is stored, reaches the installed Uninstall.exe.
+    !uninstfinalize `${SIGN_UNINSTALLER} "%1"` = 0
+!endif
 InstallDir "$PROGRAMFILES\Stonevault\KX7 HostPair"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
