@@ -13,6 +13,8 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     binutils-mingw-w64-x86-64 wine64
     librsvg2-bin icoutils libxml2-utils
+    # Signing the shipped files, and the throwaway certificate of its test.
+    osslsigncode openssl
 )
 
 missing=()
