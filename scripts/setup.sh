@@ -6,7 +6,7 @@ packages=(
     cmake g++ make git
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev python3-cryptography-vectors clang-format clang libclang-rt-14-dev
-    nsis
+    nsis wixl
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth util-linux x11-apps netpbm
     # The x86_64 build runs the Wine tests where the kernel cannot start 32-bit programs.

@@ -1,6 +1,7 @@
-// The installer built by this tree, run silently under Wine: where the programs and the log-on
-// entry go, that the entry starts the connector through the agent, and that the silent
-// uninstaller ends that connector and removes everything but the user's own data.
+// The installers built by this tree, run silently under Wine: where the programs and the log-on
+// entry go, that the entry starts the connector through the agent, that the MSI replaces an
+// older version and refuses to replace a newer one, and that uninstalling ends the connector and
+// removes everything but the user's own data.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,10 +16,14 @@ namespace kx7::e2e {
 namespace {
 
 const wchar_t kSetupName[] = L"" KX7_SETUP_NAME;
+const wchar_t kMsiName[] = L"" KX7_MSI_NAME;
+const wchar_t kNextMsiName[] = L"" KX7_MSI_NEXT_NAME;
+const wchar_t kNextVersion[] = L"" KX7_MSI_NEXT_VERSION;
 const std::wstring kInstallDir = L"C:\\Program Files\\Stonevault\\KX7 HostPair";
 const wchar_t kPublisherDir[] = L"C:\\Program Files\\Stonevault";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"StonevaultStartupAgent";
+const wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KX7HostPair";
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
@@ -30,24 +35,57 @@ constexpr DWORD kSetupTimeoutMs = 60000;
 constexpr DWORD kConnectorStartTimeoutMs = 30000;
 constexpr DWORD kUninstallTimeoutMs = 60000;
 
+// Both installers are 32-bit packages: on 64-bit Windows their machine-wide keys are in the
+// 32-bit view, whichever program reads them.
 std::wstring MachineText(const wchar_t* key, const wchar_t* name) {
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, &h) !=
         ERROR_SUCCESS) {
         return L"<absent>";
     }
-    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
-    RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text.data(), &size);
-    return text.data();
+    DWORD size = 0;
+    std::wstring result = L"<absent>";
+    if (RegGetValueW(h, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
+        RegGetValueW(h, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size);
+        result = text.data();
+    }
+    RegCloseKey(h);
+    return result;
 }
 
 bool MachineKeyExists(const wchar_t* key) {
     HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, &h) !=
+        ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(h);
     return true;
+}
+
+// The Add/Remove Programs entries that show the connector's name, by key path.
+std::vector<std::wstring> ProductEntries() {
+    std::vector<std::wstring> entries;
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, KEY_READ | KEY_WOW64_32KEY, &root) !=
+        ERROR_SUCCESS) {
+        return entries;
+    }
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        const std::wstring key = std::wstring(kUninstallRoot) + L"\\" + name;
+        if (MachineText(key.c_str(), L"DisplayName") == L"KX7 HostPair Auto Connector") {
+            entries.push_back(key);
+        }
+    }
+    RegCloseKey(root);
+    return entries;
 }
 
 std::vector<char> FileBytes(const std::wstring& path) {
@@ -84,6 +122,28 @@ std::wstring UserText(const wchar_t* key, const wchar_t* name) {
         return L"<absent>";
     }
     return text;
+}
+
+// A registered PC, so that the connector's first pass ends without a message that would hold
+// it up; and a setting of the user's own.
+void PlantUserData() {
+    DeleteUserKey(L"SOFTWARE\\Stonevault");
+    PlantUserText(kRecordKey, L"NICDescription", L"eth0");
+    PlantUserText(kRecordKey, L"MACID", L"00-00-00-00-00-00");
+    PlantUserText(kRecordKey, L"DIskSerial", L"");
+    PlantUserText(kRecordKey, L"ComputerName", L"KX7-INSTALL-PC");
+    PlantUserText(kRecordKey, L"OSKey", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB");
+    PlantUserText(kRecordKey, L"CPUID", L"306C3");
+    ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 7));
+}
+
+void ExpectUserDataKept() {
+    DWORD type = 0;
+    DWORD interval = 0;
+    EXPECT_TRUE(ReadUserDword(kSettingsKey, L"Interval", &type, &interval));
+    EXPECT_EQ(interval, 7u);
+    EXPECT_EQ(UserText(kRecordKey, L"ComputerName"), L"KX7-INSTALL-PC");
+    EXPECT_EQ(UserText(kRecordKey, L"MACID"), L"00-00-00-00-00-00");
 }
 
 // The log-on entry's arguments as the agent's WinMain receives them: everything after the
@@ -126,16 +186,7 @@ class Installer : public ::testing::Test {
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
             << "a connector is already running";
         RemoveLeftovers();
-        DeleteUserKey(L"SOFTWARE\\Stonevault");
-        // A registered PC, so that the connector's first pass ends without a message that
-        // would hold it up; and a setting of the user's own.
-        PlantUserText(kRecordKey, L"NICDescription", L"eth0");
-        PlantUserText(kRecordKey, L"MACID", L"00-00-00-00-00-00");
-        PlantUserText(kRecordKey, L"DIskSerial", L"");
-        PlantUserText(kRecordKey, L"ComputerName", L"KX7-INSTALL-PC");
-        PlantUserText(kRecordKey, L"OSKey", L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB");
-        PlantUserText(kRecordKey, L"CPUID", L"306C3");
-        ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 7));
+        PlantUserData();
     }
     void TearDown() override {
         if (process_ != nullptr) {
@@ -232,12 +283,152 @@ TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
     EXPECT_FALSE(Exists(kPublisherDir));
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
 
-    DWORD type = 0;
-    DWORD interval = 0;
-    EXPECT_TRUE(ReadUserDword(kSettingsKey, L"Interval", &type, &interval));
-    EXPECT_EQ(interval, 7u);
-    EXPECT_EQ(UserText(kRecordKey, L"ComputerName"), L"KX7-INSTALL-PC");
-    EXPECT_EQ(UserText(kRecordKey, L"MACID"), L"00-00-00-00-00-00");
+    ExpectUserDataKept();
+}
+
+// --- The MSI -----------------------------------------------------------------------------------
+
+constexpr DWORD kMsiTimeoutMs = 90000;
+constexpr DWORD kNewerVersionInstalled = 1603;  // the launch condition refuses: a fatal error
+
+// Program Files as a 32-bit package sees it: "Program Files (x86)" on 64-bit Windows.
+std::wstring ProgramFiles32() {
+    wchar_t path[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"ProgramFiles(x86)", path, MAX_PATH) == 0) {
+        GetEnvironmentVariableW(L"ProgramFiles", path, MAX_PATH);
+    }
+    return path;
+}
+
+// msiexec ARGUMENTS with a verbose log beside the test, for a failure's post-mortem.
+DWORD RunMsiexec(const std::wstring& arguments, const wchar_t* logName) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    ChildProcess msiexec;
+    if (!msiexec.Start(std::wstring(system) + L"\\msiexec.exe",
+                       arguments + L" /qn /l*v \"" + ProgramPath(logName) + L"\"")) {
+        return 0xFFFFFFFF;
+    }
+    DWORD code = 0xFFFFFFFE;
+    if (!msiexec.WaitExit(kMsiTimeoutMs, &code)) {
+        msiexec.Kill();
+    }
+    return code;
+}
+
+class Msi : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
+            << "a connector is already running";
+        // What a failed earlier run in the same prefix may have left installed.
+        RunMsiexec(L"/x \"" + ProgramPath(kNextMsiName) + L"\"", L"msi-leftover-next.log");
+        RunMsiexec(L"/x \"" + ProgramPath(kMsiName) + L"\"", L"msi-leftover.log");
+        ASSERT_TRUE(ProductEntries().empty()) << "cannot remove an earlier installation";
+        PlantUserData();
+    }
+    void TearDown() override {
+        if (process_ != nullptr) {
+            TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
+        DeleteUserKey(L"SOFTWARE\\Stonevault");
+    }
+
+    // Starts the installed connector and waits for its window.
+    void StartConnector() {
+        std::wstring line = L"\"" + dir_ + L"\\KX7AutoConnector.exe\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &info));
+        CloseHandle(info.hThread);
+        if (process_ != nullptr) {
+            CloseHandle(process_);
+        }
+        process_ = info.hProcess;
+        ASSERT_NE(WaitForWindow(kConnectorClass, kConnectorTitle, info.dwProcessId,
+                                kConnectorStartTimeoutMs),
+                  nullptr);
+    }
+
+    // The connector must have ended as by Exit: WM_CLOSE to its window, exit code 0.
+    void ExpectConnectorEnded() {
+        ASSERT_EQ(WaitForSingleObject(process_, 0), WAIT_OBJECT_0) << "the connector still runs";
+        DWORD code = 1234;
+        GetExitCodeProcess(process_, &code);
+        EXPECT_EQ(code, 0u) << "not ended as by Exit";
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+
+    // Exactly one Add/Remove Programs entry, of this version, and everything it installs.
+    void ExpectInstalled(const wchar_t* version) {
+        const std::vector<std::wstring> entries = ProductEntries();
+        ASSERT_EQ(entries.size(), 1u) << "not exactly one Add/Remove Programs entry";
+        const wchar_t* entry = entries[0].c_str();
+        EXPECT_EQ(MachineText(entry, L"DisplayVersion"), version);
+        EXPECT_EQ(MachineText(entry, L"Publisher"), L"Stonevault");
+        EXPECT_EQ(MachineText(entry, L"InstallLocation"), dir_ + L"\\");
+        EXPECT_EQ(MachineText(entry, L"UninstallString").rfind(L"MsiExec.exe /X{", 0), 0u)
+            << "not removed by the installer service";
+
+        for (const wchar_t* program :
+             {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
+            SCOPED_TRACE(program);
+            const std::vector<char> built = FileBytes(ProgramPath(program));
+            ASSERT_FALSE(built.empty());
+            EXPECT_TRUE(FileBytes(dir_ + L"\\" + program) == built) << "not the built program";
+        }
+        const std::wstring entryText = MachineText(kRunKey, kRunValue);
+        EXPECT_EQ(entryText, L"\"" + dir_ + L"\\StonevaultStartupAgent.exe\" /D:3000 /HIDE /S:" +
+                                 dir_ + L"\\KX7AutoConnector.exe");
+        std::wstring agentProgram;
+        std::string arguments = AgentArgumentsOf(entryText, &agentProgram);
+        EXPECT_EQ(agentProgram, dir_ + L"\\StonevaultStartupAgent.exe");
+        agent::AgentArguments parsed;
+        ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
+        const std::u16string target = parsed.szPath;
+        EXPECT_TRUE(Exists(std::wstring(target.begin(), target.end()))) << "names no file";
+    }
+
+    const std::wstring publisherDir_ = ProgramFiles32() + L"\\Stonevault";
+    const std::wstring dir_ = publisherDir_ + L"\\KX7 HostPair";
+    HANDLE process_ = nullptr;  // the installed connector, running
+};
+
+TEST_F(Msi, InstallUpgradeRefuseDowngradeAndRemoveWithTheConnectorRunning) {
+    const std::wstring package = L"\"" + ProgramPath(kMsiName) + L"\"";
+    const std::wstring nextPackage = L"\"" + ProgramPath(kNextMsiName) + L"\"";
+
+    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-install.log"), 0u);
+    ExpectInstalled(L"" KX7_VERSION);
+
+    // The same package again is the same product: nothing to do, and the connector is left
+    // alone.
+    ASSERT_NO_FATAL_FAILURE(StartConnector());
+    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-install-again.log"), 0u);
+    ExpectInstalled(L"" KX7_VERSION);
+    EXPECT_EQ(WaitForSingleObject(process_, 0), WAIT_TIMEOUT) << "ended for nothing";
+
+    // A newer version replaces it, ending the connector before its file is replaced.
+    ASSERT_EQ(RunMsiexec(L"/i " + nextPackage, L"msi-upgrade.log"), 0u);
+    ExpectConnectorEnded();
+    ExpectInstalled(kNextVersion);
+
+    // The older one refuses to go over it and changes nothing.
+    EXPECT_EQ(RunMsiexec(L"/i " + package, L"msi-downgrade.log"), kNewerVersionInstalled);
+    ExpectInstalled(kNextVersion);
+
+    ASSERT_NO_FATAL_FAILURE(StartConnector());
+    ASSERT_EQ(RunMsiexec(L"/x " + nextPackage, L"msi-remove.log"), 0u);
+    ExpectConnectorEnded();
+    EXPECT_TRUE(ProductEntries().empty());
+    EXPECT_FALSE(Exists(dir_));
+    EXPECT_FALSE(Exists(publisherDir_));
+    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+    ExpectUserDataKept();
 }
 
 }  // namespace
