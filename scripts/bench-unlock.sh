@@ -10,13 +10,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 plugs=${1:-5}
+source scripts/wine-select.sh
 
 if [ "${2:-}" != "--inner" ]; then
     bash scripts/setup.sh
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 -j2 --target KX7AutoConnectorSim kx7sim kx7pair >/dev/null
+    cmake --preset "$KX7_WINE_PRESET" >/dev/null
+    cmake --build --preset "$KX7_WINE_PRESET" -j2 --target KX7AutoConnectorSim kx7sim kx7pair \
+        >/dev/null
     export WINEPREFIX="$root/build/wineprefix-bench"
-    export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH="$KX7_WINE_PRESET" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     wineserver -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
@@ -27,7 +29,7 @@ if [ "${2:-}" != "--inner" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$plugs" --inner
 fi
 
-bin="$root/build/win32/bin"
+bin="$root/build/$KX7_WINE_PRESET/bin"
 sim() { wine "$bin/kx7sim.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 # Milliseconds of the notifications delivered so far whose text contains $1, one per line.

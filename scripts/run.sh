@@ -16,31 +16,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# The program shipped is 32-bit. Where the kernel cannot start 32-bit programs (and so no 32-bit
-# Wine), the demonstration runs the x86_64 build of the same sources under the 64-bit loader.
-if [ -z "${KX7_DEMO_PRESET:-}" ]; then
-    if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        export KX7_DEMO_PRESET=win32
-    else
-        export KX7_DEMO_PRESET=win64
-    fi
-fi
-if [ "$KX7_DEMO_PRESET" = "win64" ]; then
-    export WINELOADER=/usr/lib/wine/wine64
-    wine() { /usr/lib/wine/wine64 "$@"; }
-fi
-wineboot() { wine wineboot "$@"; }
+source scripts/wine-select.sh
 
 if [ "${1:-}" != "--inner" ]; then
     keep=0
     [ "${1:-}" = "--keep" ] && keep=1
     bash scripts/setup.sh
     echo "building the simulation build of the connector and its tools..."
-    cmake --preset "$KX7_DEMO_PRESET" >/dev/null
-    cmake --build --preset "$KX7_DEMO_PRESET" -j2 --target KX7AutoConnectorSim kx7sim kx7pair \
+    cmake --preset "$KX7_WINE_PRESET" >/dev/null
+    cmake --build --preset "$KX7_WINE_PRESET" -j2 --target KX7AutoConnectorSim kx7sim kx7pair \
         >/dev/null
     export WINEPREFIX="$root/build/wineprefix-demo"
-    export WINEARCH="$KX7_DEMO_PRESET" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH="$KX7_WINE_PRESET" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
     echo "making a fresh Wine prefix in $WINEPREFIX..."
@@ -63,7 +50,7 @@ fi
 
 keep=$2
 display_kind=$3
-bin="$root/build/$KX7_DEMO_PRESET/bin"
+bin="$root/build/$KX7_WINE_PRESET/bin"
 shot="$root/build/demo-window.png"
 sim() { wine "$bin/kx7sim.exe" "$@" 2>/dev/null | tr -d '\r'; }
 now_ms() { date +%s%3N; }
@@ -172,8 +159,8 @@ if [ "$keep" = "1" ]; then
     # authority file, which xvfb-run makes anew for every run.
     env_line="WINEPREFIX=$WINEPREFIX WINEDEBUG=-all DISPLAY=$DISPLAY"
     winecmd=wine
-    kx7sim="build/$KX7_DEMO_PRESET/bin/kx7sim.exe"
-    [ "$KX7_DEMO_PRESET" = "win64" ] && winecmd=/usr/lib/wine/wine64
+    kx7sim="build/$KX7_WINE_PRESET/bin/kx7sim.exe"
+    [ "$KX7_WINE_PRESET" = "win64" ] && winecmd=/usr/lib/wine/wine64
     [ -n "${XAUTHORITY:-}" ] && env_line="$env_line XAUTHORITY=$XAUTHORITY"
     echo
     echo "The connector keeps running, on display $DISPLAY${XAUTHORITY:+ (X authority file $XAUTHORITY)}."
