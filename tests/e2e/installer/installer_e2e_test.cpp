@@ -177,7 +177,22 @@ void RemoveLeftovers() {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
 }
 
-class Installer : public ::testing::Test {
+// What both installers' tests share: no connector running before, the user's data planted, and
+// the connector a test started ended and forgotten afterwards.
+class InstalledConnector : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        if (process_ != nullptr) {
+            TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
+        DeleteUserKey(L"SOFTWARE\\Stonevault");
+    }
+
+    HANDLE process_ = nullptr;  // the installed connector, when one was started
+};
+
+class Installer : public InstalledConnector {
   protected:
     void SetUp() override {
 #if !defined(__i386__)
@@ -188,15 +203,6 @@ class Installer : public ::testing::Test {
         RemoveLeftovers();
         PlantUserData();
     }
-    void TearDown() override {
-        if (process_ != nullptr) {
-            TerminateProcess(process_, 99);
-            CloseHandle(process_);
-        }
-        DeleteUserKey(L"SOFTWARE\\Stonevault");
-    }
-
-    HANDLE process_ = nullptr;  // the connector the log-on entry started
 };
 
 TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
@@ -316,7 +322,7 @@ DWORD RunMsiexec(const std::wstring& arguments, const wchar_t* logName) {
     return code;
 }
 
-class Msi : public ::testing::Test {
+class Msi : public InstalledConnector {
   protected:
     void SetUp() override {
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
@@ -327,14 +333,6 @@ class Msi : public ::testing::Test {
         ASSERT_TRUE(ProductEntries().empty()) << "cannot remove an earlier installation";
         PlantUserData();
     }
-    void TearDown() override {
-        if (process_ != nullptr) {
-            TerminateProcess(process_, 99);
-            CloseHandle(process_);
-        }
-        DeleteUserKey(L"SOFTWARE\\Stonevault");
-    }
-
     // Starts the installed connector and waits for its window.
     void StartConnector() {
         std::wstring line = L"\"" + dir_ + L"\\KX7AutoConnector.exe\"";
@@ -395,7 +393,6 @@ class Msi : public ::testing::Test {
 
     const std::wstring publisherDir_ = ProgramFiles32() + L"\\Stonevault";
     const std::wstring dir_ = publisherDir_ + L"\\KX7 HostPair";
-    HANDLE process_ = nullptr;  // the installed connector, running
 };
 
 TEST_F(Msi, InstallUpgradeRefuseDowngradeAndRemoveWithTheConnectorRunning) {
