@@ -1,9 +1,9 @@
-// KX7EndConnector.dll: the MSI's custom action that ends a running connector the way a
-// confirmed Exit does, before the installer replaces or removes its files. The package builder
-// can run a program only if it is installed already, but a DLL from the package itself at any
-// step, so this is a DLL. WM_CLOSE to the connector's main window makes it start no new pass,
-// finish a running one and end; its files are free only once the process has gone, not merely
-// its window.
+// The MSI's custom action that ends a running connector the way a confirmed Exit does, before
+// the installer replaces or removes its files. The package builder can run a program only if it
+// is installed already, but a DLL from the package itself at any step, so this is a DLL (shared
+// with the log-on task's actions). WM_CLOSE to the connector's main window makes it start no new
+// pass, finish a running one and end; its files are free only once the process has gone, not
+// merely its window.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>

@@ -3,6 +3,7 @@
 // older version and refuses to replace a newer one, and that uninstalling ends the connector and
 // removes everything but the user's own data.
 #include <windows.h>
+#include <taskschd.h>
 
 #include <gtest/gtest.h>
 
@@ -295,6 +296,48 @@ TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
 // --- The MSI -----------------------------------------------------------------------------------
 
 constexpr DWORD kMsiTimeoutMs = 90000;
+
+// The registered log-on task's definition, as the Task Scheduler gives it back.
+std::wstring LogonTaskXml() {
+    std::wstring result = L"<absent>";
+    ITaskService* service = nullptr;
+    ITaskFolder* root = nullptr;
+    IRegisteredTask* task = nullptr;
+    VARIANT none;
+    VariantInit(&none);
+    BSTR rootPath = SysAllocString(L"\\");
+    BSTR name = SysAllocString(L"KX7 HostPair Auto Connector");
+    BSTR xml = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskService, reinterpret_cast<void**>(&service))) &&
+        SUCCEEDED(service->Connect(none, none, none, none)) &&
+        SUCCEEDED(service->GetFolder(rootPath, &root)) && SUCCEEDED(root->GetTask(name, &task)) &&
+        SUCCEEDED(task->get_Xml(&xml))) {
+        result = xml;
+    }
+    SysFreeString(xml);
+    SysFreeString(name);
+    SysFreeString(rootPath);
+    for (IUnknown* object : {static_cast<IUnknown*>(task), static_cast<IUnknown*>(root),
+                             static_cast<IUnknown*>(service)}) {
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
+    return result;
+}
+
+// Which Windows version Wine reports to the installer service: "winxp64", or "" for the
+// prefix's own (Windows 7).
+void ReportToInstaller(const wchar_t* version) {
+    const wchar_t key[] = L"Software\\Wine\\AppDefaults\\msiexec.exe";
+    if (*version == L'\0') {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Version");
+        return;
+    }
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Version", REG_SZ, version,
+                    static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+}
 constexpr DWORD kNewerVersionInstalled = 1603;  // the launch condition refuses: a fatal error
 
 // Program Files as a 32-bit package sees it: "Program Files (x86)" on 64-bit Windows.
@@ -325,6 +368,8 @@ DWORD RunMsiexec(const std::wstring& arguments, const wchar_t* logName) {
 class Msi : public InstalledConnector {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ReportToInstaller(L"");
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
             << "a connector is already running";
         // What a failed earlier run in the same prefix may have left installed.
@@ -349,6 +394,12 @@ class Msi : public InstalledConnector {
         ASSERT_NE(WaitForWindow(kConnectorClass, kConnectorTitle, info.dwProcessId,
                                 kConnectorStartTimeoutMs),
                   nullptr);
+    }
+
+    void TearDown() override {
+        ReportToInstaller(L"");
+        CoUninitialize();
+        InstalledConnector::TearDown();
     }
 
     // The connector must have ended as by Exit: WM_CLOSE to its window, exit code 0.
@@ -379,16 +430,13 @@ class Msi : public InstalledConnector {
             ASSERT_FALSE(built.empty());
             EXPECT_TRUE(FileBytes(dir_ + L"\\" + program) == built) << "not the built program";
         }
-        const std::wstring entryText = MachineText(kRunKey, kRunValue);
-        EXPECT_EQ(entryText, L"\"" + dir_ + L"\\StonevaultStartupAgent.exe\" /D:3000 /HIDE /S:" +
-                                 dir_ + L"\\KX7AutoConnector.exe");
-        std::wstring agentProgram;
-        std::string arguments = AgentArgumentsOf(entryText, &agentProgram);
-        EXPECT_EQ(agentProgram, dir_ + L"\\StonevaultStartupAgent.exe");
-        agent::AgentArguments parsed;
-        ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
-        const std::u16string target = parsed.szPath;
-        EXPECT_TRUE(Exists(std::wstring(target.begin(), target.end()))) << "names no file";
+        // From Vista on the log-on start is the task, which this scheduler keeps only in part:
+        // its description names the agent it starts. The definition's text is tested natively.
+        EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+        EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir_ +
+                                      L"\\StonevaultStartupAgent.exe.</Description>"),
+                  std::wstring::npos)
+            << "no log-on task for this folder";
     }
 
     const std::wstring publisherDir_ = ProgramFiles32() + L"\\Stonevault";
@@ -425,7 +473,31 @@ TEST_F(Msi, InstallUpgradeRefuseDowngradeAndRemoveWithTheConnectorRunning) {
     EXPECT_FALSE(Exists(dir_));
     EXPECT_FALSE(Exists(publisherDir_));
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
     ExpectUserDataKept();
+}
+
+// Windows XP has no such task and no consent prompt: the Run value is the log-on start there.
+TEST_F(Msi, OnWindowsXpTheLogOnStartIsTheRunValue) {
+    ReportToInstaller(L"winxp64");
+    const std::wstring package = L"\"" + ProgramPath(kMsiName) + L"\"";
+    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-install-xp.log"), 0u);
+    const std::wstring entry = MachineText(kRunKey, kRunValue);
+    EXPECT_EQ(entry, L"\"" + dir_ + L"\\StonevaultStartupAgent.exe\" /D:3000 /HIDE /S:" + dir_ +
+                         L"\\KX7AutoConnector.exe");
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
+    // The entry as the agent reads it names the installed connector.
+    std::wstring agentProgram;
+    std::string arguments = AgentArgumentsOf(entry, &agentProgram);
+    EXPECT_EQ(agentProgram, dir_ + L"\\StonevaultStartupAgent.exe");
+    agent::AgentArguments parsed;
+    ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
+    const std::u16string target = parsed.szPath;
+    EXPECT_TRUE(Exists(std::wstring(target.begin(), target.end()))) << "names no file";
+
+    ASSERT_EQ(RunMsiexec(L"/x " + package, L"msi-remove-xp.log"), 0u);
+    EXPECT_TRUE(ProductEntries().empty());
+    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
 }
 
 }  // namespace
