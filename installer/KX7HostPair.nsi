@@ -2,10 +2,15 @@
 ; a log-on entry for every user and an uninstaller listed in Add/Remove Programs.
 ;
 ; The build passes the inputs: makensis -DVERSION=2.0.5.3 -DCONNECTOR=<KX7AutoConnector.exe>
-;   -DAGENT=<StonevaultStartupAgent.exe> -DHOSTCHECK=<KX7HostCheck.exe> -DICON=<.ico>
-;   -DOUTFILE=<setup.exe> KX7HostPair.nsi
+;   -DAGENT=<StonevaultStartupAgent.exe> -DHOSTCHECK=<KX7HostCheck.exe>
+;   -DSETUPACTIONS=<KX7SetupActions.dll> -DICON=<.ico> -DOUTFILE=<setup.exe> KX7HostPair.nsi
 ; and, in a signed build, -DSIGN_UNINSTALLER=<command that signs the file named after it>.
+; -DTARGET_AMD64 makes the 64-bit copy that the tests of the x86_64 build run; it installs into
+; the 64-bit Program Files but keeps the shipped 32-bit installer's registry view.
 
+!ifdef TARGET_AMD64
+    Target amd64-unicode
+!endif
 Unicode true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -18,10 +23,6 @@ SetCompressor /SOLID lzma
 !define PRODUCT "KX7 HostPair Auto Connector"
 !define PUBLISHER "Stonevault"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KX7HostPair"
-; Run under HKLM starts the entry for every user who logs on. A 32-bit installer on 64-bit
-; Windows writes it to the 32-bit view of the key, which log-on runs as well.
-!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define RUN_VALUE "StonevaultStartupAgent"
 !define CONNECTOR_CLASS "KX7AutoConnector_Class"
 !define CONNECTOR_TITLE "KX7 HostPair Auto Connector"
 ; A connector in the middle of a pass finishes it first, which may mean a message of it that
@@ -124,17 +125,49 @@ FunctionEnd
 
 Function .onInit
     !insertmacro RequireAdministrator
+    SetRegView 32
 FunctionEnd
 
 Function un.onInit
     !insertmacro RequireAdministrator
+    SetRegView 32
 FunctionEnd
+
+; What both installers do alike lives in one helper DLL: the log-on start (from Vista on a task
+; that starts the agent elevated without a prompt, on XP the Run value under HKLM; removed only
+; where it names the agent in the given folder) and the folder's permissions.
+; Calls FUNCTION of the installer's helper DLL with the install folder; its result lands in $0.
+!macro CallSetupActions function
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\KX7SetupActions.dll" "${SETUPACTIONS}"
+    StrCpy $9 $INSTDIR
+    System::Call "$PLUGINSDIR\KX7SetupActions.dll::${function}(w r9) i .r0 ?u"
+!macroend
 
 Function .onVerifyInstDir
     StrLen $0 "$INSTDIR\KX7AutoConnector.exe"
     ${If} $0 > ${MAX_CONNECTOR_PATH}
         Abort
     ${EndIf}
+FunctionEnd
+
+; A copy installed earlier in another folder is removed first, with its own uninstaller, so
+; that one copy remains and its log-on start and Add/Remove Programs entry are this one's.
+Function RemoveCopyElsewhere
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == ""
+    ${OrIf} $0 == $INSTDIR
+    ${OrIfNot} ${FileExists} "$0\Uninstall.exe"
+        Return
+    ${EndIf}
+    DetailPrint "Removing the copy in $0"
+    ; _?= runs it in place and waits for it; it cannot then delete itself.
+    ExecWait '"$0\Uninstall.exe" /S _?=$0' $1
+    ${If} $1 != 0
+        Abort "The ${PRODUCT} installed in $0 could not be removed (error $1)."
+    ${EndIf}
+    Delete "$0\Uninstall.exe"
+    RMDir "$0"
 FunctionEnd
 
 Function StartConnector
@@ -148,6 +181,7 @@ Section "Install"
         Abort "The folder name is too long for the log-on entry: $INSTDIR"
     ${EndIf}
     Call EndConnector
+    Call RemoveCopyElsewhere
 
     SetOutPath "$INSTDIR"
     File "/oname=KX7AutoConnector.exe" "${CONNECTOR}"
@@ -155,9 +189,14 @@ Section "Install"
     File "/oname=KX7HostCheck.exe" "${HOSTCHECK}"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
 
-    ; The agent takes everything after /S: as the path, spaces and all, so it stays unquoted
-    ; and last.
-    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\StonevaultStartupAgent.exe" /D:3000 /HIDE /S:$INSTDIR\KX7AutoConnector.exe'
+    !insertmacro CallSetupActions SecureFolder
+    ${If} $0 != 0
+        DetailPrint "Could not restrict who may change $INSTDIR (error $0)"
+    ${EndIf}
+    !insertmacro CallSetupActions RegisterLogonStartIn
+    ${If} $0 != 0
+        MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} could not be set to start when you log on (error $0). Start it from its folder instead." /SD IDOK
+    ${EndIf}
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -177,7 +216,7 @@ SectionEnd
 ; (HKCU\SOFTWARE\Stonevault\KX7EntryPCAgent) are the user's and stay.
 Section "Uninstall"
     Call un.EndConnector
-    DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+    !insertmacro CallSetupActions RemoveLogonStartIn
     Delete /REBOOTOK "$INSTDIR\KX7AutoConnector.exe"
     Delete /REBOOTOK "$INSTDIR\StonevaultStartupAgent.exe"
     Delete /REBOOTOK "$INSTDIR\KX7HostCheck.exe"
@@ -185,6 +224,11 @@ Section "Uninstall"
     ; Only when empty: files someone else put there are not ours to remove.
     RMDir /REBOOTOK "$INSTDIR"
     RMDir "$PROGRAMFILES\Stonevault"
-    ; Last, so that the entry disappears only once everything else has gone.
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ; Last, so that the entry disappears only once everything else has gone; and only if it is
+    ; this copy's, not that of a copy installed in another folder since.
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == ""
+    ${OrIf} $0 == $INSTDIR
+        DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ${EndIf}
 SectionEnd

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "installer/tools/custom_action_data_win.h"
 #include "installer/tools/logon_start.h"
 
 namespace {
@@ -165,22 +166,6 @@ HRESULT DeleteTaskOf(const std::wstring& folder) {
     return root->DeleteTask(Bstr(kLogonTaskName), 0);
 }
 
-// The custom action's data: the install folder, without the trailing backslash the installer
-// gives folder properties.
-std::wstring FolderOf(MSIHANDLE install) {
-    DWORD length = 0;
-    wchar_t empty[1] = L"";
-    MsiGetPropertyW(install, L"CustomActionData", empty, &length);
-    std::wstring folder(length + 1, L'\0');
-    length += 1;
-    MsiGetPropertyW(install, L"CustomActionData", &folder[0], &length);
-    folder.resize(length);
-    while (!folder.empty() && folder.back() == L'\\') {
-        folder.pop_back();
-    }
-    return folder;
-}
-
 }  // namespace
 
 // Registers the log-on start of the programs in FOLDER, replacing the task of the same name.
@@ -203,13 +188,14 @@ extern "C" __declspec(dllexport) HRESULT __stdcall RemoveLogonStartIn(const wcha
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall RegisterLogonStart(MSIHANDLE install) {
-    return SUCCEEDED(RegisterLogonStartIn(FolderOf(install).c_str())) ? ERROR_SUCCESS
-                                                                      : ERROR_INSTALL_FAILURE;
+    return SUCCEEDED(RegisterLogonStartIn(kx7::installer::CustomActionFolder(install).c_str()))
+               ? ERROR_SUCCESS
+               : ERROR_INSTALL_FAILURE;
 }
 
 // A log-on start that cannot be removed does not hold up the removal of the programs: it names
 // a program that is gone, and the next install replaces it.
 extern "C" __declspec(dllexport) UINT __stdcall RemoveLogonStart(MSIHANDLE install) {
-    RemoveLogonStartIn(FolderOf(install).c_str());
+    RemoveLogonStartIn(kx7::installer::CustomActionFolder(install).c_str());
     return ERROR_SUCCESS;
 }

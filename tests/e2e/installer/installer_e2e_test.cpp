@@ -20,8 +20,6 @@ const wchar_t kSetupName[] = L"" KX7_SETUP_NAME;
 const wchar_t kMsiName[] = L"" KX7_MSI_NAME;
 const wchar_t kNextMsiName[] = L"" KX7_MSI_NEXT_NAME;
 const wchar_t kNextVersion[] = L"" KX7_MSI_NEXT_VERSION;
-const std::wstring kInstallDir = L"C:\\Program Files\\Stonevault\\KX7 HostPair";
-const wchar_t kPublisherDir[] = L"C:\\Program Files\\Stonevault";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"StonevaultStartupAgent";
 const wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -35,6 +33,55 @@ constexpr DWORD kSetupTimeoutMs = 60000;
 // The agent waits 3 s, the connector 2 s more before its window settles.
 constexpr DWORD kConnectorStartTimeoutMs = 30000;
 constexpr DWORD kUninstallTimeoutMs = 60000;
+
+// Program Files as a 32-bit package sees it: "Program Files (x86)" on 64-bit Windows.
+std::wstring ProgramFiles32() {
+    wchar_t path[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"ProgramFiles(x86)", path, MAX_PATH) == 0) {
+        GetEnvironmentVariableW(L"ProgramFiles", path, MAX_PATH);
+    }
+    return path;
+}
+
+// Program Files as the test itself sees it, as does the NSIS installer built with it: the shipped
+// 32-bit one and the x86_64 build's 64-bit copy alike.
+std::wstring ProgramFilesOfThisBuild() {
+    wchar_t path[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", path, MAX_PATH);
+    return path;
+}
+const std::wstring kPublisherDir = ProgramFilesOfThisBuild() + L"\\Stonevault";
+const std::wstring kInstallDir = kPublisherDir + L"\\KX7 HostPair";
+
+// The registered log-on task's definition, as the Task Scheduler gives it back.
+std::wstring LogonTaskXml() {
+    std::wstring result = L"<absent>";
+    ITaskService* service = nullptr;
+    ITaskFolder* root = nullptr;
+    IRegisteredTask* task = nullptr;
+    VARIANT none;
+    VariantInit(&none);
+    BSTR rootPath = SysAllocString(L"\\");
+    BSTR name = SysAllocString(L"KX7 HostPair Auto Connector");
+    BSTR xml = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskService, reinterpret_cast<void**>(&service))) &&
+        SUCCEEDED(service->Connect(none, none, none, none)) &&
+        SUCCEEDED(service->GetFolder(rootPath, &root)) && SUCCEEDED(root->GetTask(name, &task)) &&
+        SUCCEEDED(task->get_Xml(&xml))) {
+        result = xml;
+    }
+    SysFreeString(xml);
+    SysFreeString(name);
+    SysFreeString(rootPath);
+    for (IUnknown* object : {static_cast<IUnknown*>(task), static_cast<IUnknown*>(root),
+                             static_cast<IUnknown*>(service)}) {
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
+    return result;
+}
 
 // Both installers are 32-bit packages: on 64-bit Windows their machine-wide keys are in the
 // 32-bit view, whichever program reads them.
@@ -166,18 +213,6 @@ std::string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
     return narrow;
 }
 
-// What a failed earlier run in the same prefix may have left installed.
-void RemoveLeftovers() {
-    for (const wchar_t* file : {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe",
-                                L"KX7HostCheck.exe", L"Uninstall.exe"}) {
-        DeleteFileW((kInstallDir + L"\\" + file).c_str());
-    }
-    RemoveDirectoryW(kInstallDir.c_str());
-    RemoveDirectoryW(kPublisherDir);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
-}
-
 // What both installers' tests share: no connector running before, the user's data planted, and
 // the connector a test started ended and forgotten afterwards.
 class InstalledConnector : public ::testing::Test {
@@ -193,78 +228,98 @@ class InstalledConnector : public ::testing::Test {
     HANDLE process_ = nullptr;  // the installed connector, when one was started
 };
 
+// The NSIS installer: where a silent install puts everything, then the log-on start. The
+// x86_64 build runs a 64-bit copy of it, which keeps the shipped one's folder and registry view.
+const std::wstring kOtherDir = L"C:\\My Apps\\KX7";
+const std::wstring kStaleDir = L"C:\\Old KX7";
+
+// Runs PROGRAM with ARGUMENTS to its end; its exit code, or 0xFFFFFFFF.
+DWORD RunToEnd(const std::wstring& program, const std::wstring& arguments,
+               DWORD timeoutMs = kSetupTimeoutMs) {
+    ChildProcess child;
+    DWORD code = 0xFFFFFFFF;
+    if (child.Start(program, arguments) && !child.WaitExit(timeoutMs, &code)) {
+        child.Kill();
+    }
+    return code;
+}
+
+// An uninstaller run in place (_?=) waits for its work instead of handing it to a copy of
+// itself, and leaves itself behind.
+DWORD UninstallInPlace(const std::wstring& dir) {
+    const DWORD code = RunToEnd(dir + L"\\Uninstall.exe", L"/S _?=" + dir);
+    DeleteFileW((dir + L"\\Uninstall.exe").c_str());
+    RemoveDirectoryW(dir.c_str());
+    return code;
+}
+
 class Installer : public InstalledConnector {
   protected:
     void SetUp() override {
-#if !defined(__i386__)
-        GTEST_SKIP() << "the installer is a 32-bit program, which a 64-bit-only Wine cannot start";
-#endif
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
             << "a connector is already running";
-        RemoveLeftovers();
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        // What a failed earlier run in the same prefix may have left installed.
+        for (const std::wstring& dir : {kInstallDir, kOtherDir, kStaleDir}) {
+            if (Exists(dir + L"\\Uninstall.exe")) {
+                UninstallInPlace(dir);
+            }
+        }
+        RemoveDirectoryW(kPublisherDir.c_str());
+        ASSERT_FALSE(MachineKeyExists(kUninstallKey)) << "cannot remove an earlier installation";
         PlantUserData();
+    }
+    void TearDown() override {
+        CoUninitialize();
+        InstalledConnector::TearDown();
+    }
+
+    // The programs in DIR, and the log-on start and Add/Remove Programs entry naming them.
+    void ExpectInstalledAt(const std::wstring& dir) {
+        for (const wchar_t* program :
+             {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
+            SCOPED_TRACE(program);
+            const std::vector<char> built = FileBytes(ProgramPath(program));
+            ASSERT_FALSE(built.empty());
+            EXPECT_TRUE(FileBytes(dir + L"\\" + program) == built) << "not the built program";
+        }
+        EXPECT_TRUE(Exists(dir + L"\\Uninstall.exe"));
+        EXPECT_EQ(MachineText(kUninstallKey, L"DisplayName"), L"KX7 HostPair Auto Connector");
+        EXPECT_EQ(MachineText(kUninstallKey, L"DisplayVersion"), L"2.0.5.3");
+        EXPECT_EQ(MachineText(kUninstallKey, L"Publisher"), L"Stonevault");
+        EXPECT_EQ(MachineText(kUninstallKey, L"InstallLocation"), dir);
+        EXPECT_EQ(MachineText(kUninstallKey, L"DisplayIcon"), dir + L"\\KX7AutoConnector.exe,-128");
+        EXPECT_EQ(MachineText(kUninstallKey, L"UninstallString"),
+                  L"\"" + dir + L"\\Uninstall.exe\"");
+        EXPECT_EQ(MachineText(kUninstallKey, L"QuietUninstallString"),
+                  L"\"" + dir + L"\\Uninstall.exe\" /S");
+        // From Vista on the log-on start is the task, which this scheduler keeps only in part:
+        // its description names the agent it starts. The definition's text is tested natively.
+        EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+        EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir +
+                                      L"\\StonevaultStartupAgent.exe.</Description>"),
+                  std::wstring::npos)
+            << "no log-on task for this folder";
     }
 };
 
 TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
-    // --- Install ------------------------------------------------------------------------------
-    ChildProcess setup;
-    ASSERT_TRUE(setup.Start(ProgramPath(kSetupName), L"/S"));
-    DWORD code = 1234;
-    ASSERT_TRUE(setup.WaitExit(kSetupTimeoutMs, &code));
-    ASSERT_EQ(code, 0u);
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    ExpectInstalledAt(kInstallDir);
 
-    for (const wchar_t* program :
-         {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
-        SCOPED_TRACE(program);
-        const std::vector<char> built = FileBytes(ProgramPath(program));
-        ASSERT_FALSE(built.empty());
-        EXPECT_TRUE(FileBytes(kInstallDir + L"\\" + program) == built) << "not the built program";
-    }
-    EXPECT_TRUE(Exists(kInstallDir + L"\\Uninstall.exe"));
-
-    const std::wstring entry = MachineText(kRunKey, kRunValue);
-    EXPECT_EQ(
-        entry,
-        L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\StonevaultStartupAgent.exe\" "
-        L"/D:3000 /HIDE /S:C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7AutoConnector.exe");
-
-    // The entry as the agent reads it.
-    std::wstring agentProgram;
-    std::string arguments = AgentArgumentsOf(entry, &agentProgram);
-    EXPECT_EQ(agentProgram, kInstallDir + L"\\StonevaultStartupAgent.exe");
-    agent::AgentArguments parsed;
-    ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
-    EXPECT_EQ(parsed.nDelayMs, 3000);
-    EXPECT_EQ(parsed.bHide, 1);
-    const std::u16string target = parsed.szPath;
-    EXPECT_EQ(target, u"C:\\PROGRAM FILES\\STONEVAULT\\KX7 HOSTPAIR\\KX7AUTOCONNECTOR.EXE");
-    EXPECT_TRUE(Exists(std::wstring(target.begin(), target.end()))) << "names no file";
-
-    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayName"), L"KX7 HostPair Auto Connector");
-    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayVersion"), L"2.0.5.3");
-    EXPECT_EQ(MachineText(kUninstallKey, L"Publisher"), L"Stonevault");
-    EXPECT_EQ(MachineText(kUninstallKey, L"DisplayIcon"),
-              L"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7AutoConnector.exe,-128");
-    EXPECT_EQ(MachineText(kUninstallKey, L"UninstallString"),
-              L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\Uninstall.exe\"");
-    EXPECT_EQ(MachineText(kUninstallKey, L"QuietUninstallString"),
-              L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\Uninstall.exe\" /S");
-
-    // --- Log on: the entry starts the agent, the agent the connector ---------------------------
-    // The whole entry as the command line, the program taken from its quoted start.
-    std::vector<wchar_t> commandLine(entry.begin(), entry.end());
-    commandLine.push_back(L'\0');
+    // --- Log on: the task's command starts the agent, the agent the connector ----------------
+    std::wstring commandLine = L"\"" + kInstallDir + L"\\StonevaultStartupAgent.exe\" /D:3000 " +
+                               L"/HIDE /S:" + kInstallDir + L"\\KX7AutoConnector.exe";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION agentInfo = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &agentInfo));
     CloseHandle(agentInfo.hThread);
     CloseHandle(agentInfo.hProcess);
     const HWND window =
         WaitForWindow(kConnectorClass, kConnectorTitle, 0, kConnectorStartTimeoutMs);
-    ASSERT_NE(window, nullptr) << "the log-on entry did not start the connector";
+    ASSERT_NE(window, nullptr) << "the log-on start did not start the connector";
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
@@ -274,10 +329,7 @@ TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
     // --- Uninstall ----------------------------------------------------------------------------
     // The uninstaller hands over to a copy of itself outside the folder and ends; the copy
     // removes the Add/Remove Programs entry last.
-    ChildProcess uninstall;
-    ASSERT_TRUE(uninstall.Start(kInstallDir + L"\\Uninstall.exe", L"/S"));
-    ASSERT_TRUE(uninstall.WaitExit(kSetupTimeoutMs, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(RunToEnd(kInstallDir + L"\\Uninstall.exe", L"/S"), 0u);
     EXPECT_TRUE(WaitUntil([] { return !MachineKeyExists(kUninstallKey); }, kUninstallTimeoutMs))
         << "the uninstall did not finish";
 
@@ -289,43 +341,38 @@ TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
     EXPECT_FALSE(Exists(kInstallDir));
     EXPECT_FALSE(Exists(kPublisherDir));
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
+    ExpectUserDataKept();
+}
 
+// Installing again into another folder, in both orders, leaves one copy whose log-on start and
+// Add/Remove Programs entry are its own; an uninstaller left in a third folder takes neither.
+TEST_F(Installer, InstallingIntoAnotherFolderReplacesTheEarlierCopy) {
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S /D=" + kOtherDir), 0u);
+    ExpectInstalledAt(kOtherDir);
+    EXPECT_FALSE(Exists(kInstallDir)) << "the earlier copy stayed";
+
+    // A copy's uninstaller in a folder that is no longer the installed one.
+    ASSERT_TRUE(CreateDirectoryW(kStaleDir.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((kOtherDir + L"\\Uninstall.exe").c_str(),
+                          (kStaleDir + L"\\Uninstall.exe").c_str(), FALSE));
+    EXPECT_EQ(UninstallInPlace(kStaleDir), 0u);
+    ExpectInstalledAt(kOtherDir);
+
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    ExpectInstalledAt(kInstallDir);
+    EXPECT_FALSE(Exists(kOtherDir)) << "the earlier copy stayed";
+
+    EXPECT_EQ(UninstallInPlace(kInstallDir), 0u);
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey));
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
     ExpectUserDataKept();
 }
 
 // --- The MSI -----------------------------------------------------------------------------------
 
 constexpr DWORD kMsiTimeoutMs = 90000;
-
-// The registered log-on task's definition, as the Task Scheduler gives it back.
-std::wstring LogonTaskXml() {
-    std::wstring result = L"<absent>";
-    ITaskService* service = nullptr;
-    ITaskFolder* root = nullptr;
-    IRegisteredTask* task = nullptr;
-    VARIANT none;
-    VariantInit(&none);
-    BSTR rootPath = SysAllocString(L"\\");
-    BSTR name = SysAllocString(L"KX7 HostPair Auto Connector");
-    BSTR xml = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ITaskService, reinterpret_cast<void**>(&service))) &&
-        SUCCEEDED(service->Connect(none, none, none, none)) &&
-        SUCCEEDED(service->GetFolder(rootPath, &root)) && SUCCEEDED(root->GetTask(name, &task)) &&
-        SUCCEEDED(task->get_Xml(&xml))) {
-        result = xml;
-    }
-    SysFreeString(xml);
-    SysFreeString(name);
-    SysFreeString(rootPath);
-    for (IUnknown* object : {static_cast<IUnknown*>(task), static_cast<IUnknown*>(root),
-                             static_cast<IUnknown*>(service)}) {
-        if (object != nullptr) {
-            object->Release();
-        }
-    }
-    return result;
-}
 
 // Which Windows version Wine reports to the installer service: "winxp64", or "" for the
 // prefix's own (Windows 7).
@@ -340,29 +387,12 @@ void ReportToInstaller(const wchar_t* version) {
 }
 constexpr DWORD kNewerVersionInstalled = 1603;  // the launch condition refuses: a fatal error
 
-// Program Files as a 32-bit package sees it: "Program Files (x86)" on 64-bit Windows.
-std::wstring ProgramFiles32() {
-    wchar_t path[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"ProgramFiles(x86)", path, MAX_PATH) == 0) {
-        GetEnvironmentVariableW(L"ProgramFiles", path, MAX_PATH);
-    }
-    return path;
-}
-
 // msiexec ARGUMENTS with a verbose log beside the test, for a failure's post-mortem.
 DWORD RunMsiexec(const std::wstring& arguments, const wchar_t* logName) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    ChildProcess msiexec;
-    if (!msiexec.Start(std::wstring(system) + L"\\msiexec.exe",
-                       arguments + L" /qn /l*v \"" + ProgramPath(logName) + L"\"")) {
-        return 0xFFFFFFFF;
-    }
-    DWORD code = 0xFFFFFFFE;
-    if (!msiexec.WaitExit(kMsiTimeoutMs, &code)) {
-        msiexec.Kill();
-    }
-    return code;
+    return RunToEnd(std::wstring(system) + L"\\msiexec.exe",
+                    arguments + L" /qn /l*v \"" + ProgramPath(logName) + L"\"", kMsiTimeoutMs);
 }
 
 class Msi : public InstalledConnector {
