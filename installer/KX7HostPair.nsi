@@ -31,6 +31,8 @@ SetCompressor /SOLID lzma
 ; The agent copies the path after /S: into a buffer of 260 characters, terminator included.
 !define MAX_CONNECTOR_PATH 259
 !define SYNCHRONIZE 0x00100000
+; The MSI's UpgradeCode, shared by every version of the package.
+!define MSI_UPGRADE_CODE "{7074F1E5-2129-441D-B04E-B3CAB9D8E9A8}"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -151,9 +153,19 @@ Function .onVerifyInstDir
     ${EndIf}
 FunctionEnd
 
-; A copy installed earlier in another folder is removed first, with its own uninstaller, so
-; that one copy remains and its log-on start and Add/Remove Programs entry are this one's.
-Function RemoveCopyElsewhere
+; A copy installed earlier in another folder, or by the MSI, is removed first with its own
+; uninstaller, so that one copy remains and its log-on start and Add/Remove Programs entry are
+; this one's.
+Function RemoveEarlierCopies
+    System::Call "msi::MsiEnumRelatedProductsW(w '${MSI_UPGRADE_CODE}', i 0, i 0, w .r1) i .r0"
+    ${If} $0 == 0
+        DetailPrint "Removing the copy installed by the MSI"
+        ExecWait '"$SYSDIR\msiexec.exe" /x $1 /qn' $2
+        ${If} $2 != 0
+        ${AndIf} $2 != 3010 ; removed, a restart pending
+            Abort "The ${PRODUCT} installed by the MSI could not be removed (error $2)."
+        ${EndIf}
+    ${EndIf}
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 == ""
     ${OrIf} $0 == $INSTDIR
@@ -181,7 +193,7 @@ Section "Install"
         Abort "The folder name is too long for the log-on entry: $INSTDIR"
     ${EndIf}
     Call EndConnector
-    Call RemoveCopyElsewhere
+    Call RemoveEarlierCopies
 
     SetOutPath "$INSTDIR"
     File "/oname=KX7AutoConnector.exe" "${CONNECTOR}"

@@ -253,19 +253,23 @@ DWORD UninstallInPlace(const std::wstring& dir) {
     return code;
 }
 
+// What a failed earlier run in the same prefix may have left installed by the NSIS installer.
+void RemoveSetupCopies() {
+    for (const std::wstring& dir : {kInstallDir, kOtherDir, kStaleDir}) {
+        if (Exists(dir + L"\\Uninstall.exe")) {
+            UninstallInPlace(dir);
+        }
+    }
+    RemoveDirectoryW(kPublisherDir.c_str());
+}
+
 class Installer : public InstalledConnector {
   protected:
     void SetUp() override {
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
             << "a connector is already running";
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        // What a failed earlier run in the same prefix may have left installed.
-        for (const std::wstring& dir : {kInstallDir, kOtherDir, kStaleDir}) {
-            if (Exists(dir + L"\\Uninstall.exe")) {
-                UninstallInPlace(dir);
-            }
-        }
-        RemoveDirectoryW(kPublisherDir.c_str());
+        RemoveSetupCopies();
         ASSERT_FALSE(MachineKeyExists(kUninstallKey)) << "cannot remove an earlier installation";
         PlantUserData();
     }
@@ -403,6 +407,7 @@ class Msi : public InstalledConnector {
         ASSERT_EQ(FindWindowW(kConnectorClass, kConnectorTitle), nullptr)
             << "a connector is already running";
         // What a failed earlier run in the same prefix may have left installed.
+        RemoveSetupCopies();
         RunMsiexec(L"/x \"" + ProgramPath(kNextMsiName) + L"\"", L"msi-leftover-next.log");
         RunMsiexec(L"/x \"" + ProgramPath(kMsiName) + L"\"", L"msi-leftover.log");
         ASSERT_TRUE(ProductEntries().empty()) << "cannot remove an earlier installation";
@@ -505,6 +510,31 @@ TEST_F(Msi, InstallUpgradeRefuseDowngradeAndRemoveWithTheConnectorRunning) {
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
     EXPECT_EQ(LogonTaskXml(), L"<absent>");
     ExpectUserDataKept();
+}
+
+// The MSI replaces a copy of the NSIS installer's, and the NSIS installer one of the MSI's: one
+// copy and one Add/Remove Programs entry at any time.
+TEST_F(Msi, AndTheSetupProgramReplaceEachOther) {
+    const std::wstring package = L"\"" + ProgramPath(kMsiName) + L"\"";
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-over-setup.log"), 0u);
+    ExpectInstalled(L"" KX7_VERSION);
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey)) << "the setup program's entry stayed";
+    if (kInstallDir != dir_) {
+        EXPECT_FALSE(Exists(kInstallDir)) << "the setup program's copy stayed";
+    }
+
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    const std::vector<std::wstring> entries = ProductEntries();
+    EXPECT_EQ(entries, std::vector<std::wstring>{kUninstallKey}) << "the MSI's entry stayed";
+    EXPECT_EQ(MachineText(kUninstallKey, L"InstallLocation"), kInstallDir);
+    EXPECT_NE(LogonTaskXml().find(L"through " + kInstallDir + L"\\StonevaultStartupAgent.exe."),
+              std::wstring::npos);
+    if (kInstallDir != dir_) {
+        EXPECT_FALSE(Exists(dir_)) << "the MSI's copy stayed";
+    }
+    EXPECT_EQ(UninstallInPlace(kInstallDir), 0u);
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
 }
 
 // Windows XP has no such task and no consent prompt: the Run value is the log-on start there.
