@@ -31,6 +31,22 @@ if(WIN32)
     endif()
     set(CMAKE_CROSSCOMPILING_EMULATOR
         "${PROJECT_SOURCE_DIR}/cmake/wine-run.sh;${KX7_WINEARCH};${CMAKE_BINARY_DIR}/wineprefix")
+    # The tests that change what a Wine prefix holds (its registry, the one running connector,
+    # installed programs) run side by side in slots: each slot has a prefix and a virtual screen
+    # of its own (cmake/wine-run.sh), and CTest gives a slot to one such test at a time. The
+    # test presets name the slots file.
+    cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+    if(cores LESS 2)
+        set(cores 2)
+    endif()
+    set(KX7_WINE_SLOTS ${cores} CACHE STRING "How many Wine tests may run side by side")
+    set(slots)
+    foreach(slot RANGE 1 ${KX7_WINE_SLOTS})
+        list(APPEND slots "{\"id\": \"${slot}\", \"slots\": 1}")
+    endforeach()
+    list(JOIN slots ", " slots)
+    file(WRITE ${CMAKE_BINARY_DIR}/wine-slots.json
+         "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"wine\": [${slots}]}]}\n")
     set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -77,8 +93,9 @@ endfunction()
 
 # kx7_test(NAME [SERIAL] SOURCES ... [DEPS ...])
 # A GoogleTest executable: native on Linux, or cross-built and run through Wine by CTest.
-# Discovery runs at test time so that building never needs Wine. SERIAL tests share machine-wide
-# state (the registry, the single running connector) and never run beside another test.
+# Discovery runs at test time so that building never needs Wine. SERIAL Windows tests change
+# what their Wine prefix holds (the registry, the single running connector): each runs in a Wine
+# slot of its own (see above), never beside another test in the same prefix.
 function(kx7_test name)
     cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -93,10 +110,10 @@ function(kx7_test name)
     if(WIN32 AND NOT KX7_WINE_TESTS)
         return()
     endif()
-    set(serial FALSE)
-    if(ARG_SERIAL)
-        set(serial TRUE)
+    set(slot)
+    if(ARG_SERIAL AND WIN32)
+        set(slot RESOURCE_GROUPS wine:1 FIXTURES_REQUIRED kx7_wine_slots)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 RUN_SERIAL ${serial})
+                         EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 ${slot})
 endfunction()

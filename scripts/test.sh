@@ -52,7 +52,7 @@ run_suite() {
     fi
     suite_built=1
     echo "=== $name: test"
-    "$@" ctest --preset "$preset" -j"$jobs" "${filter[@]}" 2>&1 | tee "$log"
+    "$@" ctest --preset "$preset" -j"${test_jobs:-$jobs}" "${filter[@]}" 2>&1 | tee "$log"
     local rc=${PIPESTATUS[0]}
     local line pass=0 fail=0
     line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
@@ -87,13 +87,19 @@ if [ -z "${DISPLAY:-}" ]; then
     xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
 fi
 
-# run_wine_suite PRESET: the preset's tests under Wine, in a prefix made fresh for
-# this run inside its build tree.
+# run_wine_suite PRESET: the preset's tests under Wine, in prefixes made fresh for this run
+# inside its build tree. The tests that change what a prefix holds run side by side, one per
+# Wine slot (a prefix and a virtual screen each, as many slots as cores); the others beside
+# them in the shared prefix.
 run_wine_suite() {
     local preset=$1
     local wine_prefix="$root/build/$preset/wineprefix"
-    rm -rf "$wine_prefix" "$wine_prefix.lock"
-    run_suite "$preset" "$preset" --define KX7_WINE_TESTS=ON "${xvfb[@]}"
+    local slots
+    slots=$(nproc)
+    [ "$slots" -lt 2 ] && slots=2
+    rm -rf "$wine_prefix" "$wine_prefix".lock "$wine_prefix"-slot*
+    test_jobs=$((slots + 1)) run_suite "$preset" "$preset" --define KX7_WINE_TESTS=ON \
+        --define KX7_WINE_SLOTS=$slots "${xvfb[@]}"
     WINEPREFIX="$wine_prefix" wineserver -k >/dev/null 2>&1 || true
 }
 
