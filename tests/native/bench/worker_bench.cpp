@@ -41,7 +41,7 @@ void BM_AcceptedPass(benchmark::State& run) {
     sim::SimulatedBus bus;
     bus.SetDate(
         sim::PackSimDate(fp.m_stCollected.wYear, fp.m_stCollected.wMonth, fp.m_stCollected.wDay));
-    test::SimBusInterfaces interfaces(bus);
+    sim::SimBusInterfaces interfaces(bus);
     const sim::SimIdentity identity = test::DriveIdentity('1');
     sim::SimulatedDrive& drive = bus.AddDrive(identity);
     drive.AddHost(test::HostFor(fp, 0x1F, sim::PackSimDate(2030, 1, 1)));

@@ -60,7 +60,7 @@ TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
     FastClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
-    SimBusInterfaces interfaces(bus);
+    sim::SimBusInterfaces interfaces(bus);
     Latin1CodePage codePage;
     RecordingShell shell;
     CountingView view;
