@@ -297,7 +297,7 @@ LRESULT CKX7AutoConnectorDlg::OnTickTimer(WPARAM timerId, LPARAM) {
 }
 
 LRESULT CKX7AutoConnectorDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam) {
-    if (!ConnectorState::IsFinalWorkerDone(wParam, lParam)) {
+    if (!m_state->IsFinalWorkerDone(wParam, lParam)) {
         return 0;
     }
     PostQuitMessage(0);

@@ -24,11 +24,6 @@
 
 namespace kx7 {
 
-// Process-wide requests between the window and the worker; 32-bit booleans.
-extern std::atomic<int32_t> g_bQuit;
-extern std::atomic<int32_t> g_bConnectRequested;
-extern std::atomic<int32_t> g_bRescanRequested;
-
 // The message the worker leaves behind when it ends; only these exact parameters, after a
 // confirmed Exit, end the program.
 constexpr uint32_t WM_CONNECT_WORKER_DONE = 0x0400 + 0x52;
@@ -108,7 +103,7 @@ class ConnectorState final : public DriveNodeTracking {
     // The 500 ms tick.
     void OnTickTimer();
     // True when the worker's done message means the program should end now.
-    static bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam);
+    bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) const;
 
     // The device tracking's notes on a KX7's USB node and its unlocked disk.
     void OnDriveNodeArrival(bool hasSerial, const std::wstring& serial) override;
@@ -121,6 +116,11 @@ class ConnectorState final : public DriveNodeTracking {
     void ConnectWorker();
 
     // --- State, named as the window's members ------------------------------------------------
+    // The requests between the window and the worker, 32-bit booleans: ends the worker's loop,
+    // a pass is wanted, the device table must be rebuilt before it.
+    std::atomic<int32_t> g_bQuit{0};
+    std::atomic<int32_t> g_bConnectRequested{0};
+    std::atomic<int32_t> g_bRescanRequested{0};
     const ConnectorSettings m_settings;
     std::atomic<int32_t> m_nSettleTicks{0};
     std::atomic<int32_t> m_bRemovalPending{0};

@@ -54,9 +54,6 @@ class CountingView final : public ConnectorView {
 };
 
 TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
-    g_bQuit = 0;
-    g_bConnectRequested = 0;
-    g_bRescanRequested = 0;
     FastClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
