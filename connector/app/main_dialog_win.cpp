@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "connector/app/app_win.h"
 #include "connector/app/device_seams_win.h"
 #include "connector/app/resource.h"
 #include "connector/app/startup.h"
@@ -81,8 +80,8 @@ unsigned __stdcall ConnectThreadEntry(void* param) {
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
-CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(CWnd* parent)
-    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent) {
+CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
+    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent), m_bHideMode(hideMode ? 1 : 0) {
     if (CWinApp* app = AfxGetApp()) {
         m_hIcon = app->LoadIconResource(IDR_MAINFRAME);
     }
@@ -133,7 +132,7 @@ const MessageMap* CKX7AutoConnectorDlg::GetMessageMap() const {
 }
 
 bool CKX7AutoConnectorDlg::HideMode() const {
-    return theApp.m_bHideMode != 0;
+    return m_bHideMode != 0;
 }
 
 void CKX7AutoConnectorDlg::DoDataExchange(CDataExchange* pDX) {

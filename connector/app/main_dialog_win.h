@@ -10,6 +10,7 @@
 #include <setupapi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -34,7 +35,8 @@ class CAboutDlg : public CDialog {
 
 class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public DeviceTreeUi {
   public:
-    explicit CKX7AutoConnectorDlg(CWnd* parent = nullptr);
+    // hideMode: started with /HIDE, so the window and the tray icon never show.
+    explicit CKX7AutoConnectorDlg(bool hideMode, CWnd* parent = nullptr);
     ~CKX7AutoConnectorDlg() override;
 
     BOOL OnInitDialog() override;
@@ -94,6 +96,7 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     // ends the run. Without a worker the run ends at once.
     void RequestQuit();
 
+    const int32_t m_bHideMode;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;  // owned; the window's small icon
     ConnectorSettings m_settings;
