@@ -61,17 +61,6 @@ bool InterfaceNameOf(LPARAM data, std::wstring* name) {
     return true;
 }
 
-// This PC's identity as the system reports it; the collection may run on either thread.
-class SystemFingerprintCollector final : public FingerprintCollector {
-  public:
-    HostFingerprint Collect(const RegisteredPcRecord& record) override {
-        HostFingerprint fingerprint;
-        GetSystemInfo(SystemHostSources(), record, &fingerprint);
-        return fingerprint;
-    }
-};
-SystemFingerprintCollector g_fingerprintCollector;
-
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -90,7 +79,7 @@ CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
     m_state = std::make_unique<ConnectorState>(
         m_settings, *this,
         ConnectorServices{SystemClock(), SystemRegistry(), ConnectorDeviceInterfaces(),
-                          SystemCodePage(), SystemShellLauncher(), &g_fingerprintCollector});
+                          SystemCodePage(), SystemShellLauncher(), &SystemFingerprintCollector()});
 }
 
 CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
@@ -234,7 +223,7 @@ bool CKX7AutoConnectorDlg::RegisterDeviceNotifications() {
 }
 
 void CKX7AutoConnectorDlg::CollectFingerprint() {
-    m_state->ReplaceFingerprint(g_fingerprintCollector.Collect(m_state->RecordCopy()));
+    m_state->ReplaceFingerprint(SystemFingerprintCollector().Collect(m_state->RecordCopy()));
 }
 
 void CKX7AutoConnectorDlg::StartTickTimer(UINT periodMs) {

@@ -21,6 +21,7 @@
 #include "connector/engine/settings.h"
 #include "connector/engine/worker/auth_packet.h"
 #include "connector/hostid/fingerprint.h"
+#include "connector/hostid/system_info.h"
 
 namespace kx7 {
 
@@ -57,14 +58,6 @@ class ConnectorView {
     virtual void PostWorkerDone(uintptr_t wParam, intptr_t lParam) = 0;
     // The window that owns an elevation prompt.
     virtual WindowHandle OwnerWindow() = 0;
-};
-
-// Collects this PC's identity for a registered record (the adapter is chosen by the record's
-// MAC address, so the fingerprint depends on the record it was collected for).
-class FingerprintCollector {
-  public:
-    virtual ~FingerprintCollector() = default;
-    virtual HostFingerprint Collect(const RegisteredPcRecord& record) = 0;
 };
 
 // The platform services the worker uses.
