@@ -11,9 +11,6 @@
 
 namespace kx7 {
 
-const wchar_t kNotRegisteredText[] =
-    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
-    L"KX7.";
 const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";
 
 namespace {

@@ -38,7 +38,6 @@ constexpr int32_t kRemovalTicksBeforeCleanup = 10;
 constexpr uint8_t kMinFirmwareMajor = 1;
 constexpr uint8_t kMinFirmwareMinor = 19;
 
-extern const wchar_t kNotRegisteredText[];
 extern const wchar_t kRefusalCaption[];  // "KX7 HostPair Auto Connector"
 
 // How the state reaches the window. The calls may come from the worker thread.
