@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "connector/app/device_seams_win.h"
-#include "connector/devtree/device_tree.h"
+#include "connector/devtree/device_tracking.h"
 #include "connector/platform/guid_win.h"
 #include "sim/sim_control.h"
 #include "sim/seams/sim_device_info.h"

@@ -11,7 +11,7 @@
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/device_table.h"
-#include "connector/devtree/device_tree.h"
+#include "connector/devtree/device_tracking.h"
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "connector/devtree/device_tracking.h"
 #include "connector/devtree/device_tree.h"
 #include "sim/simulated_drive.h"
 #include "tests/native/worker/worker_harness.h"
