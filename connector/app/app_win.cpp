@@ -31,7 +31,6 @@ class Win32StartupHost final : public StartupHost {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
         app_.CWinApp::InitInstance();
-        app_.SetRegistryKey(L"Stonevault");
     }
 
     void RegisterPrivateClass() override {

@@ -87,7 +87,8 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
 
   private:
     bool HideMode() const;
-    // Step 10 of the initialisation: false, after telling the user, when any registration fails.
+    // False, after telling the user, when any registration fails; the initialisation then
+    // stops there, and no worker starts.
     bool RegisterDeviceNotifications();
     void CollectFingerprint();
     void StartTickTimer(UINT periodMs);
