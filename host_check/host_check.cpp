@@ -8,7 +8,6 @@
 
 #include "connector/engine/record.h"
 #include "connector/engine/worker/auth_packet.h"
-#include "connector/engine/worker/connector_state.h"
 #include "connector/hostid/mac_address.h"
 #include "connector/platform/reg_values.h"
 #include "connector/platform/registration.h"

@@ -31,7 +31,6 @@ class Win32StartupHost final : public StartupHost {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
         app_.CWinApp::InitInstance();
-        app_.SetRegistryKey(L"Stonevault");
     }
 
     void RegisterPrivateClass() override {
@@ -50,7 +49,7 @@ class Win32StartupHost final : public StartupHost {
         // Known before the dialog exists: it decides the dialog's first moments.
         app_.m_strArguments = state.m_strArguments;
         app_.m_bHideMode = state.m_bHideMode;
-        auto* dialog = new CKX7AutoConnectorDlg(nullptr);
+        auto* dialog = new CKX7AutoConnectorDlg(state.m_bHideMode != 0);
         app_.m_pMainWnd = dialog;
         dialog->DoModal();
         // The worker still holds the dialog's state while it finishes; a worker that does not

@@ -13,7 +13,7 @@ class CKX7AutoConnectorApp : public CWinApp {
     BOOL InitInstance() override;
 
     std::wstring m_strArguments;  // the arguments, upper-cased
-    int32_t m_bHideMode = 0;      // set before the main dialog exists, only read afterwards
+    int32_t m_bHideMode = 0;      // set before the main dialog exists, which is given it
 };
 
 extern CKX7AutoConnectorApp theApp;

@@ -106,11 +106,6 @@ HANDLE AfxBeginThread(unsigned(__stdcall* fn)(void*), void* param) {
     return reinterpret_cast<HANDLE>(thread);
 }
 
-void CWinApp::SetRegistryKey(const wchar_t* key) {
-    m_strRegistryKey = key;
-    m_strProfileName = m_strAppName;
-}
-
 HICON CWinApp::LoadIconResource(UINT id) const {
     return LoadIconW(m_hInstance, MAKEINTRESOURCEW(id));
 }
@@ -159,16 +154,9 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
     }
 }
 
-void DDX_Text(CDataExchange* pDX, int id, std::wstring& value) {
+void DDX_Text(CDataExchange* pDX, int id, const std::wstring& value) {
     HWND item = pDX->m_pDlgWnd->GetDlgItem(id);
-    if (item == nullptr) {
-        return;
-    }
-    if (pDX->m_bSaveAndValidate) {
-        CWnd wrapper;
-        wrapper.m_hWnd = item;
-        value = wrapper.GetWindowText();
-    } else {
+    if (item != nullptr) {
         ::SetWindowTextW(item, value.c_str());
     }
 }
@@ -188,12 +176,12 @@ const MessageMap* CDialog::GetMessageMap() const {
 }
 
 BOOL CDialog::OnInitDialog() {
-    UpdateData(FALSE);
+    UpdateData();
     return TRUE;
 }
 
-BOOL CDialog::UpdateData(BOOL saveAndValidate) {
-    CDataExchange dx(this, saveAndValidate);
+BOOL CDialog::UpdateData() {
+    CDataExchange dx(this);
     DoDataExchange(&dx);
     return TRUE;
 }
@@ -346,7 +334,7 @@ int AfxWinMain(HINSTANCE instance) {
     app->m_strCommandLine = ArgumentsOf(GetCommandLineW());
     // Whether the hook ran the program or refused to start it, the process ends here.
     app->InitInstance();
-    return app->ExitInstance();
+    return 0;
 }
 
 }  // namespace kx7

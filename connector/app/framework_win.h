@@ -17,7 +17,6 @@ class CWnd {
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
     BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
         return ::PostMessageW(m_hWnd, message, wParam, lParam);
@@ -55,12 +54,9 @@ class CWinApp {
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
 
-    // Returning false ends the process once the hook returns.
+    // The program runs inside the hook; the process ends once it returns.
     virtual BOOL InitInstance() { return TRUE; }
-    virtual int ExitInstance() { return 0; }
 
-    // The per-user profile root becomes HKEY_CURRENT_USER\Software\<key>\<application name>.
-    void SetRegistryKey(const wchar_t* key);
     // At the large icon size of the display (32 pixels at 100 %), shared and never destroyed.
     HICON LoadIconResource(UINT id) const;
     // At the small icon size of the display (16 pixels at 100 %, 24 at 150 %), for the
@@ -74,13 +70,11 @@ class CWinApp {
     HINSTANCE m_hInstance = nullptr;
     std::wstring m_strCommandLine;  // the arguments after the program name
     std::wstring m_strAppName;      // the executable's file name without extension
-    std::wstring m_strRegistryKey;
-    std::wstring m_strProfileName;
     CWnd* m_pMainWnd = nullptr;
 };
 
 CWinApp* AfxGetApp();
-// Runs the one application object: its start-up hook, then its exit. Called from wWinMain.
+// Runs the one application object's start-up hook. Called from wWinMain.
 int AfxWinMain(HINSTANCE instance);
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 inline int AfxMessageBox(const std::wstring& text, UINT type = MB_OK) {
@@ -119,18 +113,17 @@ constexpr MessageMapEntry OnCommand(UINT id, LRESULT (T::*fn)(WPARAM, LPARAM)) {
 }
 constexpr MessageMapEntry kEndOfMessageMap = {0, 0, nullptr};
 
-// Moves data between a dialog's controls and its members: to the controls when the dialog is
-// set up, from them when m_bSaveAndValidate is set.
+// Moves data from a dialog's members to its controls when the dialog is set up; nothing is read
+// back, since the program keeps its state outside the controls.
 class CDataExchange {
   public:
-    CDataExchange(CWnd* dialog, BOOL saveAndValidate)
-        : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    explicit CDataExchange(CWnd* dialog) : m_pDlgWnd(dialog) {}
     CWnd* m_pDlgWnd;
-    BOOL m_bSaveAndValidate;
 };
 // Binds the control with this id to the member window, once.
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
-void DDX_Text(CDataExchange* pDX, int id, std::wstring& value);
+// Puts the text into the control with this id.
+void DDX_Text(CDataExchange* pDX, int id, const std::wstring& value);
 
 class CDialog : public CWnd {
   public:
@@ -151,7 +144,8 @@ class CDialog : public CWnd {
     // True when the message was handled and must not be dispatched.
     virtual BOOL PreTranslateMessage(MSG* msg);
     virtual void DoDataExchange(CDataExchange* pDX) { (void)pDX; }
-    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+    // Runs DoDataExchange: the members' values go to the controls.
+    BOOL UpdateData();
 
   protected:
     virtual const MessageMap* GetMessageMap() const;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "connector/app/app_win.h"
 #include "connector/app/device_seams_win.h"
 #include "connector/app/resource.h"
 #include "connector/app/startup.h"
@@ -62,17 +61,6 @@ bool InterfaceNameOf(LPARAM data, std::wstring* name) {
     return true;
 }
 
-// This PC's identity as the system reports it; the collection may run on either thread.
-class SystemFingerprintCollector final : public FingerprintCollector {
-  public:
-    HostFingerprint Collect(const RegisteredPcRecord& record) override {
-        HostFingerprint fingerprint;
-        GetSystemInfo(SystemHostSources(), record, &fingerprint);
-        return fingerprint;
-    }
-};
-SystemFingerprintCollector g_fingerprintCollector;
-
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -81,8 +69,8 @@ unsigned __stdcall ConnectThreadEntry(void* param) {
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
-CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(CWnd* parent)
-    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent) {
+CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
+    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent), m_bHideMode(hideMode ? 1 : 0) {
     if (CWinApp* app = AfxGetApp()) {
         m_hIcon = app->LoadIconResource(IDR_MAINFRAME);
     }
@@ -91,7 +79,7 @@ CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(CWnd* parent)
     m_state = std::make_unique<ConnectorState>(
         m_settings, *this,
         ConnectorServices{SystemClock(), SystemRegistry(), ConnectorDeviceInterfaces(),
-                          SystemCodePage(), SystemShellLauncher(), &g_fingerprintCollector});
+                          SystemCodePage(), SystemShellLauncher(), &SystemFingerprintCollector()});
 }
 
 CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
@@ -133,7 +121,7 @@ const MessageMap* CKX7AutoConnectorDlg::GetMessageMap() const {
 }
 
 bool CKX7AutoConnectorDlg::HideMode() const {
-    return theApp.m_bHideMode != 0;
+    return m_bHideMode != 0;
 }
 
 void CKX7AutoConnectorDlg::DoDataExchange(CDataExchange* pDX) {
@@ -235,7 +223,7 @@ bool CKX7AutoConnectorDlg::RegisterDeviceNotifications() {
 }
 
 void CKX7AutoConnectorDlg::CollectFingerprint() {
-    m_state->ReplaceFingerprint(g_fingerprintCollector.Collect(m_state->RecordCopy()));
+    m_state->ReplaceFingerprint(SystemFingerprintCollector().Collect(m_state->RecordCopy()));
 }
 
 void CKX7AutoConnectorDlg::StartTickTimer(UINT periodMs) {
@@ -297,7 +285,7 @@ LRESULT CKX7AutoConnectorDlg::OnTickTimer(WPARAM timerId, LPARAM) {
 }
 
 LRESULT CKX7AutoConnectorDlg::OnWorkerDone(WPARAM wParam, LPARAM lParam) {
-    if (!ConnectorState::IsFinalWorkerDone(wParam, lParam)) {
+    if (!m_state->IsFinalWorkerDone(wParam, lParam)) {
         return 0;
     }
     PostQuitMessage(0);

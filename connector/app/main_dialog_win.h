@@ -10,6 +10,7 @@
 #include <setupapi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -34,7 +35,8 @@ class CAboutDlg : public CDialog {
 
 class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public DeviceTreeUi {
   public:
-    explicit CKX7AutoConnectorDlg(CWnd* parent = nullptr);
+    // hideMode: started with /HIDE, so the window and the tray icon never show.
+    explicit CKX7AutoConnectorDlg(bool hideMode, CWnd* parent = nullptr);
     ~CKX7AutoConnectorDlg() override;
 
     BOOL OnInitDialog() override;
@@ -85,7 +87,8 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
 
   private:
     bool HideMode() const;
-    // Step 10 of the initialisation: false, after telling the user, when any registration fails.
+    // False, after telling the user, when any registration fails; the initialisation then
+    // stops there, and no worker starts.
     bool RegisterDeviceNotifications();
     void CollectFingerprint();
     void StartTickTimer(UINT periodMs);
@@ -94,6 +97,7 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     // ends the run. Without a worker the run ends at once.
     void RequestQuit();
 
+    const int32_t m_bHideMode;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;  // owned; the window's small icon
     ConnectorSettings m_settings;

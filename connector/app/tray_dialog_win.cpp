@@ -183,22 +183,11 @@ LRESULT CTrayDialog::OnTrayNotify(WPARAM iconId, LPARAM mouseMessage) {
     }
     POINT point = {0, 0};
     GetCursorPos(&point);
+    // Only the right button does anything; moves, the left button and double clicks do not.
     switch (static_cast<UINT>(mouseMessage)) {
-        case WM_MOUSEMOVE:
-            OnTrayMouseMove(point);
-            break;
-        case WM_LBUTTONDOWN:
-            OnTrayLeftDown(point);
-            break;
-        case WM_LBUTTONDBLCLK:
-            OnTrayLeftDoubleClick(point);
-            break;
         case WM_RBUTTONDOWN:
         case WM_CONTEXTMENU:
             OnTrayRightDown(point);
-            break;
-        case WM_RBUTTONDBLCLK:
-            OnTrayRightDoubleClick(point);
             break;
         default:
             break;

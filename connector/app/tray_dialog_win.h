@@ -48,14 +48,10 @@ class CTrayDialog : public CDialog {
     BOOL SetTrayMenu(UINT menuResourceId);
     BOOL ShowTrayIcon();
     BOOL HideTrayIcon();
-    BOOL IsTrayIconVisible() const { return m_bTrayIconVisible; }
     void RestoreFromTray();
 
-    virtual void OnTrayLeftDown(POINT point) { (void)point; }
-    virtual void OnTrayLeftDoubleClick(POINT point) { (void)point; }
+    // The right button, or the shell's context-menu request, on the icon: the tray menu.
     virtual void OnTrayRightDown(POINT point);
-    virtual void OnTrayRightDoubleClick(POINT point) { (void)point; }
-    virtual void OnTrayMouseMove(POINT point) { (void)point; }
 
   protected:
     const MessageMap* GetMessageMap() const override;

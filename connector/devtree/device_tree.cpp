@@ -4,23 +4,11 @@
 
 namespace kx7 {
 
-// USB\VID_%04X&PID_%04X with the drive's vendor 0x6B2F and its two product IDs, and
-// USBSTOR\DISK&VEN_%s&PROD_%s with "SVI" and the two product names its disk reports.
-const wchar_t kDriveNodePattern1180[] = L"USB\\VID_6B2F&PID_1180";
-const wchar_t kDriveNodePattern1181[] = L"USB\\VID_6B2F&PID_1181";
-const wchar_t kDiskNodePatternKx7[] = L"USBSTOR\\DISK&VEN_SVI&PROD_STONEVAULT_KX7";
-const wchar_t kDiskNodePatternKx7Fips[] = L"USBSTOR\\DISK&VEN_SVI&PROD_KX7FIPS";
-
 namespace {
 
-constexpr size_t kInterfacePrefixChars = 4;  // "\\?\"
 constexpr uint32_t kDeviceInfoDataSize = 28;
 const wchar_t kUnknownDevice[] = L"Unknown";
 const wchar_t kClassDevsFailed[] = L"SetupDiGetClassDevs(): ";
-
-wchar_t AsciiUpper(wchar_t c) {
-    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
 
 // Item data of a class node: its setup class, on the heap for as long as the node lives.
 const InterfaceGuid* ClassOf(TreeControl& tree, TreeItem node) {
@@ -32,63 +20,6 @@ const std::wstring* InstanceIdOf(TreeControl& tree, TreeItem node) {
 }
 
 }  // namespace
-
-bool AsciiTextComparer::EqualIgnoreCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool IsNotificationClass(const InterfaceGuid& interfaceClass) {
-    for (const InterfaceGuid& registered : kNotificationClasses) {
-        if (registered == interfaceClass) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::wstring InstanceIdFromInterfaceName(const std::wstring& interfaceName) {
-    if (interfaceName.size() <= kInterfacePrefixChars) {
-        return std::wstring();
-    }
-    std::wstring id = interfaceName.substr(kInterfacePrefixChars);
-    const size_t classMark = id.rfind(L'#');
-    if (classMark != std::wstring::npos) {
-        id.resize(classMark);
-    }
-    for (wchar_t& c : id) {
-        c = c == L'#' ? L'\\' : AsciiUpper(c);
-    }
-    return id;
-}
-
-std::wstring EnumeratorOf(const std::wstring& instanceId) {
-    const size_t slash = instanceId.find(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : instanceId.substr(0, slash);
-}
-
-bool BeginsWith(TextComparer& compare, const std::wstring& instanceId, const wchar_t* pattern) {
-    const std::wstring expected(pattern);
-    return instanceId.size() >= expected.size() &&
-           compare.EqualIgnoreCase(instanceId.substr(0, expected.size()), expected);
-}
-
-bool IsDriveNode(TextComparer& compare, const std::wstring& instanceId) {
-    return BeginsWith(compare, instanceId, kDriveNodePattern1180) ||
-           BeginsWith(compare, instanceId, kDriveNodePattern1181);
-}
-
-bool IsUnlockedDiskNode(TextComparer& compare, const std::wstring& instanceId) {
-    return BeginsWith(compare, instanceId, kDiskNodePatternKx7) ||
-           BeginsWith(compare, instanceId, kDiskNodePatternKx7Fips);
-}
 
 std::wstring AppendLogLine(const std::wstring& log, const std::wstring& line, size_t maxChars) {
     std::wstring text = log + line;
@@ -128,27 +59,8 @@ void DeviceTree::UpdateDeviceTree(const std::wstring& interfaceName, DeviceEvent
         s_.ui.ShowError(kClassDevsFailed + ErrorCodeText(s_.messages, error));
         return;
     }
-    TrackDriveNodes(instanceId, event);
+    TrackDriveNodes(s_.compare, s_.tracking, instanceId, event);
     UpdateTree(*set, instanceId, event);
-}
-
-void DeviceTree::TrackDriveNodes(const std::wstring& instanceId, DeviceEvent event) {
-    if (IsDriveNode(s_.compare, instanceId)) {
-        const size_t slash = instanceId.rfind(L'\\');
-        const bool hasSerial = slash != std::wstring::npos && slash > 0;
-        if (event == DeviceEvent::kArrival) {
-            s_.tracking.OnDriveNodeArrival(
-                hasSerial, hasSerial ? instanceId.substr(slash + 1) : std::wstring());
-        } else {
-            s_.tracking.OnDriveNodeRemoval(hasSerial);
-        }
-    } else if (IsUnlockedDiskNode(s_.compare, instanceId)) {
-        if (event == DeviceEvent::kArrival) {
-            s_.tracking.OnUnlockedDiskArrival();
-        } else {
-            s_.tracking.OnUnlockedDiskRemoval();
-        }
-    }
 }
 
 void DeviceTree::UpdateTree(DeviceInfoSet& set, const std::wstring& instanceId, DeviceEvent event) {

@@ -46,4 +46,17 @@ int GetSystemNICInfo(NetworkAdapterList& adapters, NicAdapterTable* table);
 bool GetSystemInfo(const HostSources& sources, const RegisteredPcRecord& record,
                    HostFingerprint* fingerprint);
 
+// Collects this PC's identity for a registered record (the adapter is chosen by the record's
+// MAC address, so the fingerprint depends on the record it was collected for).
+class FingerprintCollector {
+  public:
+    virtual ~FingerprintCollector() = default;
+    virtual HostFingerprint Collect(const RegisteredPcRecord& record) = 0;
+};
+
+// GetSystemInfo over SystemHostSources(): the collector of the main window's start-up and
+// Reconnect and of the worker's late record. It may run on either thread. Only the Win32 build
+// provides it.
+FingerprintCollector& SystemFingerprintCollector();
+
 }  // namespace kx7

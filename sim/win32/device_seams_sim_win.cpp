@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "connector/app/device_seams_win.h"
-#include "connector/devtree/device_tree.h"
+#include "connector/devtree/device_tracking.h"
 #include "connector/platform/guid_win.h"
 #include "sim/sim_control.h"
-#include "sim/sim_device_info.h"
+#include "sim/seams/sim_device_info.h"
 #include "sim/simulated_bus.h"
 #include "sim/win32/sim_pipe_win.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 
 namespace kx7 {
 namespace {
@@ -210,7 +210,7 @@ class SimulatedSystem {
 
     sim::SimulatedBus bus_;
     sim::SimControl control_;
-    test::SimBusInterfaces interfaces_;
+    sim::SimBusInterfaces interfaces_;
     HWND window_ = nullptr;
     ULONGLONG started_ = 0;
     std::mutex mutex_;

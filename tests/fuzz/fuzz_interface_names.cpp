@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "connector/devtree/device_tracking.h"
 #include "connector/devtree/device_tree.h"
 #include "connector/engine/worker/connector_state.h"
 #include "tests/fakes/fake_clock.h"

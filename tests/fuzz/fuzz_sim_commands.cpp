@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "sim/simulated_drive.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kx7;
     static const uint8_t kBlockLengths[] = {6, 10, 16};
     sim::SimulatedDrive drive;
-    test::SimDrivePort port(drive);
+    sim::SimDrivePort port(drive);
     fuzz::ByteReader input(data, size);
     for (int call = 0; call < 64 && !input.empty(); ++call) {
         const uint8_t cdbLength = kBlockLengths[input.Byte() % 3];

@@ -5,6 +5,11 @@
 #include "connector/device/vendor_commands.h"
 
 namespace kx7 {
+
+const wchar_t kNotRegisteredText[] =
+    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
+    L"KX7.";
+
 namespace {
 
 constexpr size_t kNameFormatChars = 256;  // the name is cut to 255 units before conversion

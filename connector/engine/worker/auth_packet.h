@@ -54,6 +54,10 @@ AuthPacket BuildAuthenticationPacket(AnsiCodePage& codePage, const HostFingerpri
 // usual shape (a prefix and at least two "#").
 std::wstring DeviceSerialFromPath(const std::wstring& devicePath);
 
+// What the user is shown when this PC is not registered for a drive: the record cannot be
+// loaded, or the drive's binding mask is 0. The host check reports the same text.
+extern const wchar_t kNotRegisteredText[];
+
 // The first bound item that differs, as the user is shown it (the whole box text), or empty
 // when every bound item is the same.
 std::wstring IdentityMismatchText(const RegisteredPcRecord& record,

@@ -11,13 +11,6 @@
 
 namespace kx7 {
 
-std::atomic<int32_t> g_bQuit{0};
-std::atomic<int32_t> g_bConnectRequested{0};
-std::atomic<int32_t> g_bRescanRequested{0};
-
-const wchar_t kNotRegisteredText[] =
-    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
-    L"KX7.";
 const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";
 
 namespace {
@@ -106,7 +99,7 @@ bool ConnectorState::CleanupDue() const {
     return m_bCleanRegistry && m_bRemovalPending && m_nRemovalTicks > kRemovalTicksBeforeCleanup;
 }
 
-bool ConnectorState::IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) {
+bool ConnectorState::IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) const {
     return g_bQuit == 1 && wParam == kWorkerDoneWParam && lParam == kWorkerDoneLParam;
 }
 
@@ -303,7 +296,7 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
 }
 
 uint32_t ConnectThreadProc(ConnectorState* state) {
-    g_bConnectRequested = 1;
+    state->g_bConnectRequested = 1;
     state->ConnectWorker();
     return 0;
 }

@@ -11,7 +11,7 @@
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/device_table.h"
-#include "connector/devtree/device_tree.h"
+#include "connector/devtree/device_tracking.h"
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"
@@ -21,13 +21,9 @@
 #include "connector/engine/settings.h"
 #include "connector/engine/worker/auth_packet.h"
 #include "connector/hostid/fingerprint.h"
+#include "connector/hostid/system_info.h"
 
 namespace kx7 {
-
-// Process-wide requests between the window and the worker; 32-bit booleans.
-extern std::atomic<int32_t> g_bQuit;
-extern std::atomic<int32_t> g_bConnectRequested;
-extern std::atomic<int32_t> g_bRescanRequested;
 
 // The message the worker leaves behind when it ends; only these exact parameters, after a
 // confirmed Exit, end the program.
@@ -42,7 +38,6 @@ constexpr int32_t kRemovalTicksBeforeCleanup = 10;
 constexpr uint8_t kMinFirmwareMajor = 1;
 constexpr uint8_t kMinFirmwareMinor = 19;
 
-extern const wchar_t kNotRegisteredText[];
 extern const wchar_t kRefusalCaption[];  // "KX7 HostPair Auto Connector"
 
 // How the state reaches the window. The calls may come from the worker thread.
@@ -62,14 +57,6 @@ class ConnectorView {
     virtual void PostWorkerDone(uintptr_t wParam, intptr_t lParam) = 0;
     // The window that owns an elevation prompt.
     virtual WindowHandle OwnerWindow() = 0;
-};
-
-// Collects this PC's identity for a registered record (the adapter is chosen by the record's
-// MAC address, so the fingerprint depends on the record it was collected for).
-class FingerprintCollector {
-  public:
-    virtual ~FingerprintCollector() = default;
-    virtual HostFingerprint Collect(const RegisteredPcRecord& record) = 0;
 };
 
 // The platform services the worker uses.
@@ -108,7 +95,7 @@ class ConnectorState final : public DriveNodeTracking {
     // The 500 ms tick.
     void OnTickTimer();
     // True when the worker's done message means the program should end now.
-    static bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam);
+    bool IsFinalWorkerDone(uintptr_t wParam, intptr_t lParam) const;
 
     // The device tracking's notes on a KX7's USB node and its unlocked disk.
     void OnDriveNodeArrival(bool hasSerial, const std::wstring& serial) override;
@@ -121,6 +108,11 @@ class ConnectorState final : public DriveNodeTracking {
     void ConnectWorker();
 
     // --- State, named as the window's members ------------------------------------------------
+    // The requests between the window and the worker, 32-bit booleans: ends the worker's loop,
+    // a pass is wanted, the device table must be rebuilt before it.
+    std::atomic<int32_t> g_bQuit{0};
+    std::atomic<int32_t> g_bConnectRequested{0};
+    std::atomic<int32_t> g_bRescanRequested{0};
     const ConnectorSettings m_settings;
     std::atomic<int32_t> m_nSettleTicks{0};
     std::atomic<int32_t> m_bRemovalPending{0};

@@ -144,9 +144,6 @@ class PassMarker final : public DeviceInterfaces {
 };
 
 void BM_SettleTickToPass(benchmark::State& run) {
-    g_bQuit = 0;
-    g_bConnectRequested = 0;
-    g_bRescanRequested = 0;
     SteadyClock clock;
     test::FakeRegistry registry;
     test::StoreRecord(registry, test::MatchingFingerprint(), false);
@@ -173,7 +170,7 @@ void BM_SettleTickToPass(benchmark::State& run) {
     double longestMs = 0;
     for (auto _ : run) {
         // The pass before must have ended its request, or it would end this one too.
-        while (g_bConnectRequested) {
+        while (state.g_bConnectRequested) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         const uint64_t seen = interfaces.listings();

@@ -23,12 +23,14 @@ class InstantClock final : public Clock {
     explicit InstantClock(const sim::SimulatedDrive* drive) : drive_(drive) {}
     void SleepMs(uint32_t) override {
         if (drive_->unlocked()) {
-            g_bQuit = 1;
+            state->g_bQuit = 1;
         }
     }
     uint64_t NowMs() override { return 0; }
-    void WaitForWake() override { g_bQuit = 1; }
+    void WaitForWake() override { state->g_bQuit = 1; }
     void Wake() override {}
+
+    ConnectorState* state = nullptr;  // the state whose worker this clock serves
 
   private:
     const sim::SimulatedDrive* drive_;
@@ -41,7 +43,7 @@ void BM_AcceptedPass(benchmark::State& run) {
     sim::SimulatedBus bus;
     bus.SetDate(
         sim::PackSimDate(fp.m_stCollected.wYear, fp.m_stCollected.wMonth, fp.m_stCollected.wDay));
-    test::SimBusInterfaces interfaces(bus);
+    sim::SimBusInterfaces interfaces(bus);
     const sim::SimIdentity identity = test::DriveIdentity('1');
     sim::SimulatedDrive& drive = bus.AddDrive(identity);
     drive.AddHost(test::HostFor(fp, 0x1F, sim::PackSimDate(2030, 1, 1)));
@@ -56,6 +58,7 @@ void BM_AcceptedPass(benchmark::State& run) {
     ConnectorSettings settings;
     ConnectorState state(settings, view,
                          ConnectorServices{clock, registry, interfaces, codePage, shell});
+    clock.state = &state;
     state.LoadRecordAtStartup();
     state.ReplaceFingerprint(fp);
 
@@ -63,8 +66,8 @@ void BM_AcceptedPass(benchmark::State& run) {
         run.PauseTiming();
         bus.Unplug(drive);
         bus.Plug(drive);
-        g_bQuit = 0;
-        g_bRescanRequested = 1;
+        state.g_bQuit = 0;
+        state.g_bRescanRequested = 1;
         run.ResumeTiming();
         ConnectThreadProc(&state);
     }

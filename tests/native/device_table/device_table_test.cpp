@@ -17,7 +17,7 @@
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 
 namespace kx7 {
 namespace {
@@ -71,7 +71,7 @@ class ScriptedInterfaces final : public DeviceInterfaces {
         if (drive == drives_.end() || drive->second == nullptr || unopenable_.count(path) != 0) {
             return nullptr;
         }
-        return std::make_unique<test::SimDrivePort>(*drive->second);
+        return std::make_unique<sim::SimDrivePort>(*drive->second);
     }
 
   private:
@@ -293,7 +293,7 @@ TEST_F(DeviceTableTest, TwentyFirstDriveAndOverlongPathAreLeftOut) {
     EXPECT_EQ(drives_.back()->totalCalls(), 0u);
     EXPECT_EQ(registry_.opens().size(), 20u);
 
-    test::SimDrivePort port(*drives_[0]);
+    sim::SimDrivePort port(*drives_[0]);
     EXPECT_FALSE(ReadDriveInfo(port, clock_, table_.get(), kDeviceTableSlots));
     EXPECT_EQ(drives_[0]->totalCalls(), 0u);
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "connector/devtree/device_tracking.h"
 #include "connector/devtree/device_tree.h"
 #include "sim/simulated_drive.h"
 #include "tests/native/worker/worker_harness.h"
@@ -90,8 +91,8 @@ TEST_F(DeviceTreeTest, DriveNodeArrivalAndRemovalMoveTheWorkersState) {
     EXPECT_EQ(s.DeviceSerial(), L"AB12");
     EXPECT_EQ(c.view.Texts(ViewCall::kSerial), std::vector<std::wstring>{L"AB12"});
     EXPECT_EQ(s.m_nDriveNodes, 1);
-    EXPECT_EQ(g_bRescanRequested, 1);
-    EXPECT_EQ(g_bConnectRequested, 1);
+    EXPECT_EQ(s.g_bRescanRequested, 1);
+    EXPECT_EQ(s.g_bConnectRequested, 1);
     EXPECT_EQ(s.m_nSettleTicks, 10) << "the settle wait starts again";
     EXPECT_EQ(c.devices.requests.back().enumerator, L"USB");
     EXPECT_TRUE(c.devices.requests.back().presentOnly);
@@ -131,7 +132,7 @@ TEST_F(DeviceTreeTest, UnlockedDiskNodesArmAndDisarmTheCleanup) {
     EXPECT_EQ(s.m_bRemovalPending, 0);
     EXPECT_EQ(s.m_nRemovalTicks, 0);
     EXPECT_EQ(s.m_nSettleTicks, 10);
-    EXPECT_EQ(g_bConnectRequested, 0) << "a disk asks for no pass";
+    EXPECT_EQ(s.g_bConnectRequested, 0) << "a disk asks for no pass";
     EXPECT_EQ(s.DeviceSerial(), L"") << "nor does it change the serial";
 
     s.m_nRemovalTicks = 4;
@@ -214,7 +215,7 @@ TEST_F(DeviceTreeTest, UnobtainableDeviceSetIsReportedAndSkipsTheTracking) {
               L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n")
         << "logged all the same";
     EXPECT_EQ(c.state->m_nDriveNodes, 0);
-    EXPECT_EQ(g_bConnectRequested, 0);
+    EXPECT_EQ(c.state->g_bConnectRequested, 0);
 }
 
 TEST_F(DeviceTreeTest, ReleaseAllFreesEveryNodeButTheRoot) {

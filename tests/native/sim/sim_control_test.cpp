@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "sim/sim_control.h"
-#include "sim/sim_device_info.h"
+#include "sim/seams/sim_device_info.h"
 
 namespace kx7::sim {
 namespace {

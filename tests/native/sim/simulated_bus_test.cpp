@@ -13,7 +13,7 @@
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 #include "tests/native/sim/sim_test_support.h"
 
 namespace kx7::sim {
@@ -62,7 +62,7 @@ class SimulatedBusTest : public ::testing::Test {
 
     SimulatedBus bus_;
     // The connector's view of the bus, through which the commands below reach the drives.
-    test::SimBusInterfaces interfaces_{bus_};
+    sim::SimBusInterfaces interfaces_{bus_};
     test::FakeClock clock_;
     std::mutex mutex_;
     std::vector<SimDeviceEvent> events_;
@@ -206,7 +206,7 @@ TEST_F(SimulatedBusTest, UnplugRelocksAndRetiresHandles) {
     EXPECT_EQ(gone[1].kind, SimEventKind::kRemoval);
     EXPECT_FALSE(a.unlocked());
     EXPECT_FALSE(Completes(*disk));
-    test::SimDrivePort directToA(a);
+    sim::SimDrivePort directToA(a);
     EXPECT_FALSE(Completes(directToA));
     EXPECT_EQ(interfaces_.Open(namesA.diskPath), nullptr);
     EXPECT_TRUE(List(kGuidDevinterfaceDisk).empty());
@@ -293,7 +293,7 @@ TEST_F(SimulatedBusTest, StalledDriveHoldsTheCallerUntilCleared) {
             drive.SetStalled(false);
         }
     });
-    test::SimDrivePort port(drive);
+    sim::SimDrivePort port(drive);
     std::array<uint8_t, kIdentityLength> identity{};
     ASSERT_TRUE(ReadIdentity(port, clock_, &identity));
     EXPECT_EQ(clock_.sleeps().size(), 3u);

@@ -36,7 +36,7 @@ TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     c.At(20000, [&] {
         identifyAfterUnlock = drive.CountOf(SimCommand::kReadIdentity);
         // A pass with nothing new attached; whoever raises a request wakes the worker.
-        g_bConnectRequested = 1;
+        c.state->g_bConnectRequested = 1;
         c.clock.Wake();
     });
     c.Run(30000);
@@ -56,7 +56,7 @@ TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     EXPECT_EQ(drive.CountOf(SimCommand::kReadIdentity), identifyAfterUnlock);
     EXPECT_EQ(c.view.calls.back().kind, ViewCall::kWorkerDone);
     EXPECT_EQ(c.view.calls.back().text, L"10074,565");
-    EXPECT_TRUE(ConnectorState::IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam));
+    EXPECT_TRUE(c.state->IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam));
 }
 
 TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
@@ -77,7 +77,7 @@ TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
     registered.Start();
     registered.Run(20000);
     EXPECT_EQ(registered.view.calls.size(), 1u) << "only the worker's done message";
-    EXPECT_EQ(g_bConnectRequested, 0);
+    EXPECT_EQ(registered.state->g_bConnectRequested, 0);
 }
 
 struct Refusal {
@@ -258,7 +258,7 @@ TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
     EXPECT_TRUE(late.unlocked());
     ASSERT_GT(pluggedAt, 0u);
     EXPECT_GE(lateServedAt, pluggedAt + 10 * 500);
-    EXPECT_EQ(g_bConnectRequested, 0);
+    EXPECT_EQ(c.state->g_bConnectRequested, 0);
 }
 
 TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
@@ -385,9 +385,6 @@ class PassRecorder final : public DeviceInterfaces {
 // With "Interval" 0 no tick ends a countdown, so the requests themselves must wake the worker:
 // the start, an arrival and a Reconnect each bring a pass at once. Ticks alone wake nobody.
 TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
-    g_bQuit = 0;
-    g_bConnectRequested = 0;
-    g_bRescanRequested = 0;
     FakeClock clock;
     FakeRegistry registry;
     StoreRecord(registry, MatchingFingerprint(), false);
@@ -429,15 +426,13 @@ TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
 }
 
 TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {
-    g_bQuit = 0;
-    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam))
-        << "before Exit";
-    g_bQuit = 1;
-    EXPECT_TRUE(ConnectorState::IsFinalWorkerDone(10074, 565));
-    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(10075, 565));
-    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(10074, 564));
-    EXPECT_FALSE(ConnectorState::IsFinalWorkerDone(0, 0));
-    g_bQuit = 0;
+    Connector c;
+    EXPECT_FALSE(c.state->IsFinalWorkerDone(kWorkerDoneWParam, kWorkerDoneLParam)) << "before Exit";
+    c.state->g_bQuit = 1;
+    EXPECT_TRUE(c.state->IsFinalWorkerDone(10074, 565));
+    EXPECT_FALSE(c.state->IsFinalWorkerDone(10075, 565));
+    EXPECT_FALSE(c.state->IsFinalWorkerDone(10074, 564));
+    EXPECT_FALSE(c.state->IsFinalWorkerDone(0, 0));
 }
 
 }  // namespace
@@ -468,7 +463,7 @@ TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     EXPECT_TRUE(reconnected);
     EXPECT_TRUE(drive.unlocked()) << "the Reconnect made during the box was served";
     EXPECT_EQ(drive.CountOf(SimCommand::kWriteAuthPacket), 2u);
-    EXPECT_EQ(g_bConnectRequested, 0) << "and then the request ended";
+    EXPECT_EQ(c.state->g_bConnectRequested, 0) << "and then the request ended";
 }
 
 }  // namespace

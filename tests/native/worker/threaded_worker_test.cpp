@@ -54,13 +54,10 @@ class CountingView final : public ConnectorView {
 };
 
 TEST(ThreadedWorker, ReconnectsDuringPassesNeverTearTheFingerprint) {
-    g_bQuit = 0;
-    g_bConnectRequested = 0;
-    g_bRescanRequested = 0;
     FastClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
-    SimBusInterfaces interfaces(bus);
+    sim::SimBusInterfaces interfaces(bus);
     Latin1CodePage codePage;
     RecordingShell shell;
     CountingView view;

@@ -71,9 +71,6 @@ sim::SimIdentity DriveIdentity(char tag) {
 }
 
 Connector::Connector(uint32_t osVersion, FingerprintCollector* collector) {
-    g_bQuit = 0;
-    g_bConnectRequested = 0;
-    g_bRescanRequested = 0;
     ConnectorSettings settings;
     settings.m_nInterval = 10;
     settings.m_nDetachDelay = 10;

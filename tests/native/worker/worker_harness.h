@@ -15,7 +15,7 @@
 #include "connector/engine/worker/connector_state.h"
 #include "connector/devtree/device_tree.h"
 #include "sim/simulated_bus.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_device_info.h"
 #include "tests/fakes/fake_registry.h"
@@ -116,7 +116,7 @@ class Connector {
     FakeClock clock;
     FakeRegistry registry;
     sim::SimulatedBus bus;
-    SimBusInterfaces busInterfaces{bus};
+    sim::SimBusInterfaces busInterfaces{bus};
     Latin1CodePage codePage;
     RecordingShell shell;
     RecordingView view{clock};

@@ -14,7 +14,7 @@
 #include "connector/platform/registration.h"
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_clock.h"
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 
 namespace kx7 {
 namespace {
@@ -69,7 +69,7 @@ TEST_F(DiscoveryOnTheSystemRegistry, ReadsModeThroughTheKeyPathWithItsTrailingBa
         identity.serial = std::string("WINEMODE000") + serialTail++;
         ASSERT_TRUE(bus.Plug(bus.AddDrive(identity)));
     }
-    test::SimBusInterfaces interfaces(bus);
+    sim::SimBusInterfaces interfaces(bus);
     test::FakeClock clock;
     DiscoveryContext context{interfaces, clock, SystemRegistry(), SystemCodePage()};
     auto table = std::make_unique<DeviceTable>();

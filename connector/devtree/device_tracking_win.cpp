@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "connector/devtree/device_tree.h"
+#include "connector/devtree/device_tracking.h"
 
 namespace kx7 {
 namespace {

@@ -1,10 +1,10 @@
-#include "tests/fakes/sim_seams.h"
+#include "sim/seams/sim_seams.h"
 
-namespace kx7::test {
+namespace kx7::sim {
 
 namespace {
 
-ScsiResult Carry(const sim::SimScsiResult& result) {
+ScsiResult Carry(const SimScsiResult& result) {
     ScsiResult carried;
     carried.completed = result.completed;
     carried.deviceGone = result.deviceGone;
@@ -13,20 +13,20 @@ ScsiResult Carry(const sim::SimScsiResult& result) {
     return carried;
 }
 
-sim::SimDirection Carry(DataDirection direction) {
-    return direction == DataDirection::kIn ? sim::SimDirection::kIn : sim::SimDirection::kOut;
+SimDirection Carry(DataDirection direction) {
+    return direction == DataDirection::kIn ? SimDirection::kIn : SimDirection::kOut;
 }
 
 class SimHandlePort final : public ScsiPassThrough {
   public:
-    explicit SimHandlePort(std::unique_ptr<sim::SimHandle> handle) : handle_(std::move(handle)) {}
+    explicit SimHandlePort(std::unique_ptr<SimHandle> handle) : handle_(std::move(handle)) {}
     ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
                        uint8_t* buffer, uint32_t length, uint32_t /*timeoutSeconds*/) override {
         return Carry(handle_->Execute(cdb, cdbLength, Carry(direction), buffer, length));
     }
 
   private:
-    std::unique_ptr<sim::SimHandle> handle_;
+    std::unique_ptr<SimHandle> handle_;
 };
 
 }  // namespace
@@ -42,11 +42,11 @@ bool SimBusInterfaces::ListPresent(const InterfaceGuid& interfaceClass,
 }
 
 std::unique_ptr<ScsiPassThrough> SimBusInterfaces::Open(const std::wstring& path) {
-    std::unique_ptr<sim::SimHandle> handle = bus_.Open(path);
+    std::unique_ptr<SimHandle> handle = bus_.Open(path);
     if (handle == nullptr) {
         return nullptr;
     }
     return std::make_unique<SimHandlePort>(std::move(handle));
 }
 
-}  // namespace kx7::test
+}  // namespace kx7::sim

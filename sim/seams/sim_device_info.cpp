@@ -1,4 +1,4 @@
-#include "sim/sim_device_info.h"
+#include "sim/seams/sim_device_info.h"
 
 #include <vector>
 

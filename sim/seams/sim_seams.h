@@ -12,30 +12,30 @@
 #include "sim/simulated_bus.h"
 #include "sim/simulated_drive.h"
 
-namespace kx7::test {
+namespace kx7::sim {
 
 // A direct line to a drive, however it is plugged; the drive must outlive the port.
 class SimDrivePort final : public ScsiPassThrough {
   public:
-    explicit SimDrivePort(sim::SimulatedDrive& drive) : drive_(drive) {}
+    explicit SimDrivePort(SimulatedDrive& drive) : drive_(drive) {}
     ScsiResult Execute(const uint8_t* cdb, uint8_t cdbLength, DataDirection direction,
                        uint8_t* buffer, uint32_t length, uint32_t timeoutSeconds) override;
 
   private:
-    sim::SimulatedDrive& drive_;
+    SimulatedDrive& drive_;
 };
 
 // The bus as the connector's device enumeration; the bus must outlive it, the handles it opens
 // need not.
 class SimBusInterfaces final : public DeviceInterfaces {
   public:
-    explicit SimBusInterfaces(sim::SimulatedBus& bus) : bus_(bus) {}
+    explicit SimBusInterfaces(SimulatedBus& bus) : bus_(bus) {}
     bool ListPresent(const InterfaceGuid& interfaceClass,
                      std::vector<std::wstring>* paths) override;
     std::unique_ptr<ScsiPassThrough> Open(const std::wstring& path) override;
 
   private:
-    sim::SimulatedBus& bus_;
+    SimulatedBus& bus_;
 };
 
-}  // namespace kx7::test
+}  // namespace kx7::sim
