@@ -293,16 +293,17 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
         c.At(14000, [&] { c.state->OnUnlockedDiskArrival(); });
         uint64_t startedAt = 0;
         c.At(20000, [&] { c.state->OnUnlockedDiskRemoval(); });
-        c.At(25000, [&] { EXPECT_TRUE(c.shell.started.empty()) << "not before 11 ticks"; });
+        c.At(25000, [&] { EXPECT_TRUE(c.shell.Started().empty()) << "not before 11 ticks"; });
         c.At(26100, [&] {
-            EXPECT_EQ(c.shell.started.size(), 1u);
+            EXPECT_EQ(c.shell.Started().size(), 1u);
             startedAt = 1;
         });
         c.Run(60000);
         EXPECT_EQ(startedAt, 1u);
-        const std::wstring expected = os == 0 ? L"open C:\\Program Files\\KX7\\SVCleanRegXP.exe"
-                                              : L"runas C:\\Program Files\\KX7\\SVCleanRegWin7.exe";
-        EXPECT_EQ(c.shell.started, std::vector<std::wstring>{expected});
+        const std::wstring expected =
+            os == 0 ? L"open C:\\Program Files\\Stone vault\\SVCleanRegXP.exe"
+                    : L"runas C:\\Program Files\\Stone vault\\SVCleanRegWin7.exe";
+        EXPECT_EQ(c.shell.Started(), std::vector<std::wstring>{expected});
     }
 
     Connector off;
@@ -310,7 +311,7 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
     off.Start();
     off.At(1000, [&] { off.state->OnUnlockedDiskRemoval(); });
     off.Run(30000);
-    EXPECT_TRUE(off.shell.started.empty());
+    EXPECT_TRUE(off.shell.Started().empty());
 }
 
 }  // namespace

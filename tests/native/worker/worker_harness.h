@@ -21,6 +21,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_tree_control.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/recording_shell.h"
 
 namespace kx7::test {
 
@@ -74,19 +75,6 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
         }
     }
     FakeClock& clock_;
-};
-
-class RecordingShell final : public ShellLauncher {
-  public:
-    bool GetModulePath(std::wstring* path) override {
-        *path = L"C:\\Program Files\\KX7\\KX7AutoConnector.exe";
-        return true;
-    }
-    void ShellOpenHidden(const std::wstring& file) override { started.push_back(L"open " + file); }
-    void ShellRunAsHidden(WindowHandle, const std::wstring& file) override {
-        started.push_back(L"runas " + file);
-    }
-    std::vector<std::wstring> started;
 };
 
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
