@@ -9,6 +9,7 @@
 
 #include "connector/engine/worker/connector_state.h"
 #include "sim/host_acceptance.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/silent_window.h"
 #include "tests/native/worker/worker_harness.h"
 
@@ -366,30 +367,17 @@ TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     EXPECT_TRUE(accepting.unlocked());
 }
 
-// Lists no drive and notes when it was asked, which is when a pass starts: every request here
-// also asks for a rescan.
-class PassRecorder final : public DeviceInterfaces {
-  public:
-    explicit PassRecorder(Clock& clock) : clock_(clock) {}
-    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
-        paths->clear();
-        passes.push_back(clock_.NowMs());
-        return true;
-    }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
-    std::vector<uint64_t> passes;
-
-  private:
-    Clock& clock_;
-};
-
 // With "Interval" 0 no tick ends a countdown, so the requests themselves must wake the worker:
 // the start, an arrival and a Reconnect each bring a pass at once. Ticks alone wake nobody.
 TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
     FakeClock clock;
     FakeRegistry registry;
     StoreRecord(registry, MatchingFingerprint(), false);
-    PassRecorder interfaces(clock);
+    // Lists no drive and notes when it was asked, which is when a pass starts: every request
+    // here also asks for a rescan.
+    FakeDeviceInterfaces interfaces;
+    std::vector<uint64_t> passes;
+    interfaces.onListing = [&] { passes.push_back(clock.NowMs()); };
     Latin1CodePage codePage;
     SilentView view;
     NoShell shell;
@@ -421,7 +409,7 @@ TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
     });
     ConnectThreadProc(&state);
 
-    EXPECT_EQ(interfaces.passes, (std::vector<uint64_t>{0, 1234, 7777}));
+    EXPECT_EQ(passes, (std::vector<uint64_t>{0, 1234, 7777}));
     EXPECT_TRUE(clock.sleeps().empty());
     EXPECT_LE(clock.resumes().size(), 4u) << "40 ticks came and went";
 }
