@@ -11,7 +11,7 @@
 #include "sim/host_acceptance.h"
 #include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/silent_window.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7::test {
 namespace {
@@ -23,8 +23,7 @@ constexpr uint32_t kAllItems = 0x1F;
 TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     uint64_t firstIdentifyAt = 0;
     drive.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kReadIdentity && firstIdentifyAt == 0) {
@@ -92,8 +91,7 @@ class DriveRefusal : public ::testing::TestWithParam<Refusal> {};
 TEST_P(DriveRefusal, IsShownInTheLogAndInABox) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     GetParam().arrange(drive, c);
     c.bus.Plug(drive);
     c.Start();
@@ -179,8 +177,7 @@ TEST(ConnectWorker, GatesBeforeThePacket) {
 TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kBindDiskSerial | kBindCpuId);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1', kBindDiskSerial | kBindCpuId);
     c.fingerprint.m_strDiskSerial = L"NEW-DISK";
     c.fingerprint.m_strCpuId = L"906EA";
     c.bus.Plug(drive);
@@ -195,8 +192,7 @@ TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
 TEST(ConnectWorker, InvalidDateEndsThePass) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     c.fingerprint.m_stCollected.wYear = 10000;
     c.fingerprint.m_stCollected.wMonth = 1;
     c.fingerprint.m_stCollected.wDay = 2;
@@ -212,10 +208,8 @@ TEST(ConnectWorker, InvalidDateEndsThePass) {
 TEST(ConnectWorker, SecondDriveWaitsForTheFirstRefusalToBeDismissed) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(second, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& second = c.AddRegisteredDrive('2');
     first.SetHostPairEnabled(false);
     uint32_t secondCallsWhileBoxUp = 99;
     c.view.onCall = [&](const ViewCall& call) {
@@ -235,10 +229,8 @@ TEST(ConnectWorker, SecondDriveWaitsForTheFirstRefusalToBeDismissed) {
 TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& late = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(late, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& late = c.AddRegisteredDrive('2');
     uint64_t pluggedAt = 0;
     first.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kWriteAuthPacket && pluggedAt == 0) {
@@ -265,10 +257,8 @@ TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
 TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(second, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& second = c.AddRegisteredDrive('2');
     first.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kWriteTiming) {
             c.state->RequestQuit();
@@ -315,12 +305,6 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
     EXPECT_TRUE(off.shell.Started().empty());
 }
 
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
-
 // The worker's fixed waits, read off the virtual clock: 1000 ms after an accepted packet and
 // 1500 ms before a refusal's status read, and nothing else. Between device events it does not
 // sleep at all but waits to be woken, and the pass starts on the tick that ends the settle
@@ -328,10 +312,8 @@ namespace {
 TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& accepting = c.bus.AddDrive(DriveIdentity('A'));
-    sim::SimulatedDrive& refusing = c.bus.AddDrive(DriveIdentity('R'));
-    c.Register(accepting, kAllItems);
-    c.Register(refusing, kAllItems);
+    sim::SimulatedDrive& accepting = c.AddRegisteredDrive('A');
+    sim::SimulatedDrive& refusing = c.AddRegisteredDrive('R');
     refusing.SetHostPairEnabled(false);
     std::vector<std::pair<SimCommand, uint64_t>> commands;
     auto record = [&](SimCommand command) { commands.push_back({command, c.clock.NowMs()}); };
@@ -424,19 +406,12 @@ TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {
     EXPECT_FALSE(c.state->IsFinalWorkerDone(0, 0));
 }
 
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
-
 // A Reconnect chosen while a pass shows its box is a request of its own: the pass that ends
 // afterwards must not clear it.
 TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     drive.SetHostPairEnabled(false);
     bool reconnected = false;
     c.view.onCall = [&](const ViewCall& call) {
@@ -454,12 +429,6 @@ TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     EXPECT_EQ(drive.CountOf(SimCommand::kWriteAuthPacket), 2u);
     EXPECT_EQ(c.state->g_bConnectRequested, 0) << "and then the request ended";
 }
-
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
 
 class FixedCollector final : public FingerprintCollector {
   public:
@@ -480,8 +449,7 @@ TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
     for (const bool withCollector : {true, false}) {
         FixedCollector collector(MatchingFingerprint());
         Connector c(0x601, withCollector ? &collector : nullptr);
-        sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-        c.Register(drive, kAllItems);
+        sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
         HostFingerprint atStart = c.fingerprint;
         atStart.m_strMacId.clear();  // no record: no adapter chosen
         atStart.m_strNicDescription.clear();

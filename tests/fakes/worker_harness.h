@@ -92,6 +92,8 @@ class Connector {
 
     // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
     void Register(sim::SimulatedDrive& drive, uint32_t mask);
+    // Adds a drive to the bus, made from DriveIdentity(tag) and bound to this PC for mask.
+    sim::SimulatedDrive& AddRegisteredDrive(char tag, uint32_t mask = 0x1F);
     // Start-up as the window does it: record, fingerprint, initial scan request. The drives on
     // the bus take the fingerprint's date as theirs.
     void Start();
