@@ -23,6 +23,7 @@ namespace kx7::test {
 class FakeAdapterList final : public NetworkAdapterList {
   public:
     bool GetAdapters(std::vector<NetworkAdapterRecord>* adapters) override {
+        // A failing platform may leave a partial list behind; the enumeration must not use it.
         *adapters = records;
         return obtainable;
     }
