@@ -1,6 +1,7 @@
 // Stand-ins for the platform sources of the host fingerprint: an adapter list, a disk that
 // answers IDENTIFY or not, a processor, a local clock and a recorder of trace lines. Together
-// with FakeRegistry and Latin1CodePage they make a whole HostSources for native tests.
+// with FakeRegistry and Latin1CodePage they make a whole HostSources for native tests, which
+// FakeHostSources bundles for a test fixture to derive from.
 #pragma once
 
 #include <array>
@@ -13,12 +14,16 @@
 #include "connector/hostid/debug_out.h"
 #include "connector/hostid/disk_serial.h"
 #include "connector/hostid/network_adapters.h"
+#include "connector/hostid/system_info.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/latin1_code_page.h"
 
 namespace kx7::test {
 
 class FakeAdapterList final : public NetworkAdapterList {
   public:
     bool GetAdapters(std::vector<NetworkAdapterRecord>* adapters) override {
+        // A failing platform may leave a partial list behind; the enumeration must not use it.
         *adapters = records;
         return obtainable;
     }
@@ -74,6 +79,18 @@ class RecordingDebugSink final : public DebugSink {
   public:
     void Write(const wchar_t* line) override { lines.emplace_back(line); }
     std::vector<std::wstring> lines;
+};
+
+// Every source a collection reads, each a fake the test sets, and the HostSources over them.
+struct FakeHostSources {
+    FakeAdapterList adapters_;
+    FakeAtaIdentify disk_;
+    FakeRegistry registry_;
+    FakeCpu cpu_;
+    FakeLocalTime clock_;
+    Latin1CodePage codePage_;
+    RecordingDebugSink debug_;
+    HostSources sources_{adapters_, disk_, registry_, cpu_, clock_, codePage_, debug_};
 };
 
 }  // namespace kx7::test

@@ -9,28 +9,11 @@
 #include "connector/device/device_table.h"
 #include "connector/engine/worker/auth_packet.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace kx7 {
 namespace {
-
-// Lists the one path and records what discovery tries to open; nothing opens.
-class OnePath final : public DeviceInterfaces {
-  public:
-    explicit OnePath(std::wstring path) : path_(std::move(path)) {}
-    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
-        paths->assign(1, path_);
-        return true;
-    }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring& path) override {
-        opened.push_back(path);
-        return nullptr;
-    }
-    std::vector<std::wstring> opened;
-
-  private:
-    std::wstring path_;
-};
 
 class NoRegistry final : public Registry {
   public:
@@ -76,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NoRegistry registry;
     NoCodePage codePage;
     for (const InterfaceGuid& interfaceClass : {kGuidDevinterfaceCdrom, kGuidDevinterfaceDisk}) {
-        OnePath interfaces(path);
+        // Lists the one path and records what discovery tries to open; nothing opens.
+        test::FakeDeviceInterfaces interfaces;
+        interfaces.AddForEveryClass(path);
         DiscoveryContext context{interfaces, clock, registry, codePage};
         DeviceTable table{};
         KX7_FUZZ_CHECK(DiscoverDrives(context, interfaceClass, &table) == 0);

@@ -20,6 +20,7 @@
 #include "connector/device/vendor_commands.h"
 #include "connector/engine/worker/auth_packet.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/latin1_code_page.h"
 #include "tests/fuzz/fuzz_input.h"
 
@@ -60,23 +61,6 @@ class ScriptedDrive final : public ScsiPassThrough {
     }
 
   private:
-    fuzz::ByteReader* replies_;
-};
-
-class ScriptedBus final : public DeviceInterfaces {
-  public:
-    ScriptedBus(std::vector<std::wstring> paths, fuzz::ByteReader* replies)
-        : paths_(std::move(paths)), replies_(replies) {}
-    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
-        *paths = paths_;
-        return true;
-    }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override {
-        return std::make_unique<ScriptedDrive>(replies_);
-    }
-
-  private:
-    std::vector<std::wstring> paths_;
     fuzz::ByteReader* replies_;
 };
 
@@ -150,7 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test::FakeClock clock;
     OneValueRegistry registry(modeType, modeData);
     Latin1CodePage codePage;
-    ScriptedBus bus(paths, &input);
+    // Every class lists every path; each open is a drive answering from the input.
+    test::FakeDeviceInterfaces bus;
+    for (const std::wstring& path : paths) {
+        bus.AddForEveryClass(path, [&input] { return std::make_unique<ScriptedDrive>(&input); });
+    }
     DiscoveryContext context{bus, clock, registry, codePage};
     DeviceTable table{};
     const int admitted =

@@ -12,6 +12,7 @@
 #include "connector/devtree/device_tree.h"
 #include "connector/engine/worker/connector_state.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/fake_device_info.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_tree_control.h"
@@ -36,12 +37,6 @@ class QuietWindow final : public test::SilentView, public DeviceTreeUi {
     std::wstring log;
 };
 
-class NoInterfaces final : public DeviceInterfaces {
-  public:
-    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>*) override { return false; }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
-};
-
 class NoMessages final : public SystemMessages {
   public:
     std::wstring Lookup(uint32_t) override { return std::wstring(); }
@@ -64,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kx7;
     test::FakeClock clock;
     test::FakeRegistry registry;
-    NoInterfaces interfaces;
+    test::FakeDeviceInterfaces interfaces;
+    interfaces.listingFails = true;
     Latin1CodePage codePage;
     test::NoShell shell;
     QuietWindow window;

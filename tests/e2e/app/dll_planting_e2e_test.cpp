@@ -8,12 +8,13 @@
 #include <string>
 
 #include "tests/e2e/process_driver_win.h"
+#include "tests/fakes/product_texts.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
+using namespace test;
+
 constexpr DWORD kTimeoutMs = 30000;
 // The adapter list's DLL, and the device-setup DLL the connector reaches for its devices.
 const wchar_t* const kPlantedNames[] = {L"iphlpapi.dll", L"setupapi.dll"};

@@ -4,13 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/process_driver_win.h"
+#include "tests/fakes/product_texts.h"
+#include "tests/fakes/registry_values_win.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
-const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
+using namespace test;
+
 constexpr DWORD kWindowTimeoutMs = 30000;
 
 class ConnectorStartup : public ::testing::Test {
@@ -30,12 +31,7 @@ class ConnectorStartup : public ::testing::Test {
     }
 
     static void Plant(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-        RegCloseKey(key);
+        test::PlantValue(HKEY_CURRENT_USER, kSettingsKey, name, type, data, size);
     }
 
     static void ExpectStored(const wchar_t* name, DWORD expected) {

@@ -11,35 +11,19 @@
 #include <vector>
 
 #include "tests/e2e/process_driver_win.h"
+#include "tests/fakes/product_texts.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
-const wchar_t kAppName[] = L"KX7AutoConnector";  // the framework boxes' caption
-const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
-const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
-const wchar_t kExitText[] =
-    L"The Stonevault(KX7) can't be used, if you exit this program,\r\nAre you sure you want to "
-    L"terminate this program ?";
-const wchar_t kNotRegistered[] =
-    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
-    L"KX7.";
+using namespace test;
+
 const wchar_t kKx7UsbName[] =
     L"\\\\?\\USB#VID_6B2F&PID_1181#AB12#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const wchar_t kKx7UsbNoSerial[] =
     L"\\\\?\\USB#VID_6B2F&PID_1180##{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
 
-constexpr int kTree = 1000;
-constexpr int kLog = 1001;
-constexpr int kSerial = 1004;
-constexpr int kCloseButton = 1005;
-constexpr WPARAM kOpen = 32773;
-constexpr WPARAM kReconnect = 32780;
-constexpr WPARAM kProgramInfo = 32774;
-constexpr WPARAM kExit = 32775;
 constexpr UINT kTrayNotify = 0x461;
 constexpr DWORD kWindowTimeoutMs = 30000;
 // Deleting a visible tray icon takes about 2 s under Wine.

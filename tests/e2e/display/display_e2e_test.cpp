@@ -14,22 +14,17 @@
 #include "connector/app/framework_win.h"
 #include "connector/app/tray_dialog_win.h"
 #include "tests/e2e/process_driver_win.h"
+#include "tests/fakes/product_texts.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
-const wchar_t kAppName[] = L"KX7AutoConnector";  // the framework boxes' caption
-const wchar_t kAboutTitle[] = L"About KX7AutoConnector";
-const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
+using namespace test;
+
 const wchar_t kKx7UsbName[] =
     L"\\\\?\\USB#VID_6B2F&PID_1180#DEMO00000001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr UINT kIconResource = 128;
-constexpr WPARAM kOpen = 32773;
-constexpr WPARAM kProgramInfo = 32774;
-constexpr WPARAM kExit = 32775;
 constexpr DWORD kTimeoutMs = 30000;
 
 // The icon sizes Windows uses at each scale.

@@ -12,14 +12,15 @@
 #include "connector/hostid/computer_name.h"
 #include "connector/hostid/product_key.h"
 #include "tests/e2e/process_driver_win.h"
-#include "tests/win32/hostid/linux_files.h"
-#include "tests/win32/hostid/saved_value.h"
+#include "tests/fakes/product_texts.h"
+#include "tests/fakes/linux_files.h"
+#include "tests/fakes/registry_values_win.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
-const wchar_t kRecordKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+using namespace test;
+
 const wchar_t kDriveKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\KX7E2EDRIVE0001";
 const char kComputerName[] = "KX7-CHECK-PC";
 // A DigitalProductId of zeros but for a 1 in the key's lowest byte.

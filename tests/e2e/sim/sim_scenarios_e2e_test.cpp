@@ -12,23 +12,14 @@
 
 #include "sim/win32/sim_pipe_win.h"
 #include "tests/e2e/process_driver_win.h"
-#include "tests/win32/cleanup/standin_log.h"
+#include "tests/fakes/product_texts.h"
+#include "tests/fakes/standin_process_win.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
-const wchar_t kAppCaption[] = L"KX7AutoConnector";                 // framework boxes
-const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";  // the drive's refusals
-const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
-const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
-const wchar_t kPcInfoKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
-const wchar_t kNotRegistered[] =
-    L"Error ! This computer is not registered on the HostPair.\r\n\r\nPlease register to use the "
-    L"KX7.";
-constexpr int kLog = 1001;
-constexpr int kSerial = 1004;
+using namespace test;
+
 constexpr DWORD kTimeoutMs = 30000;
 
 std::string Field(const std::string& answer, const std::string& key) {
@@ -62,7 +53,7 @@ class SimulatedDrives : public ::testing::Test {
         std::wstring exe = ProgramPath(L"sim\\KX7AutoConnector.exe");
         return exe.substr(0, exe.rfind(L'\\') + 1);
     }
-    static std::wstring StandInLog() { return SimDir() + test::kStandInLogName; }
+    static std::wstring StandInLog() { return SimDir() + test::kCleanupToolLogName; }
 
     HWND Start() {
         if (!connector.Start(ProgramPath(L"sim\\KX7AutoConnector.exe"), L"")) {
@@ -120,7 +111,7 @@ class SimulatedDrives : public ::testing::Test {
 
     void ExitAndExpectCleanEnd(DWORD timeoutMs = 20000) {
         PostMessageW(window, WM_COMMAND, 32775, 0);
-        HWND box = WaitForBox(kAppCaption);
+        HWND box = WaitForBox(kAppName);
         ASSERT_NE(box, nullptr);
         ClickButton(box, IDOK);
         DWORD code = 1234;
@@ -146,7 +137,7 @@ TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem
         << "the unlocked disk's arrival is logged";
     EXPECT_EQ(ControlText(window, kLog).find(L"Adding USB\\VID_6B2F&PID_1180\\GOOD0001\r\n"), 0u);
     EXPECT_EQ(ControlText(window, kSerial), L"GOOD0001");
-    EXPECT_EQ(WaitForBox(kRefusalCaption, 1500), nullptr) << "no box for an accepted drive";
+    EXPECT_EQ(WaitForBox(kTitle, 1500), nullptr) << "no box for an accepted drive";
 
     struct Case {
         const char* fault;
@@ -172,7 +163,7 @@ TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem
             ASSERT_EQ(Sim("fault " + name + " " + fault), "ok");
         }
         ASSERT_EQ(Sim("plug " + name), "ok");
-        HWND box = WaitForBox(kRefusalCaption);
+        HWND box = WaitForBox(kTitle);
         ASSERT_NE(box, nullptr) << c.fault;
         EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr) << "the refusal box has no owner";
         EXPECT_EQ(ControlText(window, kLog), c.text) << "the log shows the refusal alone";
@@ -184,7 +175,7 @@ TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem
     // Firmware older than 1.19: the framework's box, and the drive is not served.
     AddPaired("old", "KX7OLDFIRMWARE01", "fw=1.18");
     ASSERT_EQ(Sim("plug old"), "ok");
-    HWND box = WaitForBox(kAppCaption);
+    HWND box = WaitForBox(kAppName);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Dismiss(box), L"Can't support KX7 firmware version ! (Above V1.19)");
     EXPECT_EQ(Field(Sim("status old"), "auth"), "0");
@@ -198,7 +189,7 @@ TEST_F(SimulatedDrives, TwoDrivesOfWhichTheFirstRefusesAreServedInTurn) {
     ASSERT_EQ(Sim("fault first hostpair=off"), "ok");
     ASSERT_EQ(Sim("plug first"), "ok");
     ASSERT_EQ(Sim("plug second"), "ok");
-    HWND box = WaitForBox(kRefusalCaption);
+    HWND box = WaitForBox(kTitle);
     ASSERT_NE(box, nullptr);
     Sleep(2000);
     EXPECT_EQ(Field(Sim("status second"), "auth"), "0")
@@ -221,12 +212,12 @@ TEST_F(SimulatedDrives, UnregisteredPcIsToldWhenADriveArrives) {
     DeleteUserKey(kAgentKey);
     ASSERT_NE(Start(), nullptr);
     // The first pass at start-up finds no record.
-    HWND box = WaitForBox(kAppCaption);
+    HWND box = WaitForBox(kAppName);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Dismiss(box), kNotRegistered);
     ASSERT_EQ(Sim("add lonely id=KX7LONELY0000001"), "ok");
     ASSERT_EQ(Sim("plug lonely"), "ok");
-    box = WaitForBox(kAppCaption);
+    box = WaitForBox(kAppName);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Dismiss(box), kNotRegistered);
     EXPECT_EQ(Field(Sim("status lonely"), "calls"), "0") << "the drive is never asked";
@@ -239,15 +230,15 @@ TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
     ASSERT_EQ(host.rfind("host macbound ", 0), 0u) << host;
     wchar_t current[64] = {};
     DWORD size = sizeof(current);
-    RegGetValueW(HKEY_CURRENT_USER, kPcInfoKey, L"MACID", RRF_RT_REG_SZ, nullptr, current, &size);
+    RegGetValueW(HKEY_CURRENT_USER, kRecordKey, L"MACID", RRF_RT_REG_SZ, nullptr, current, &size);
     wchar_t description[256] = {};
     size = sizeof(description);
-    RegGetValueW(HKEY_CURRENT_USER, kPcInfoKey, L"NICDescription", RRF_RT_REG_SZ, nullptr,
+    RegGetValueW(HKEY_CURRENT_USER, kRecordKey, L"NICDescription", RRF_RT_REG_SZ, nullptr,
                  description, &size);
     const wchar_t registered[] = L"00-11-22-33-44-55";
-    RegSetKeyValueW(HKEY_CURRENT_USER, kPcInfoKey, L"MACID", REG_SZ, registered,
+    RegSetKeyValueW(HKEY_CURRENT_USER, kRecordKey, L"MACID", REG_SZ, registered,
                     sizeof(registered));
-    ASSERT_TRUE(WriteUserDword(kPcInfoKey, L"NICIndex", 3));
+    ASSERT_TRUE(WriteUserDword(kRecordKey, L"NICIndex", 3));
     ASSERT_TRUE(
         WriteUserDword(L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\KX7MACBOUND00001", L"Mode", 1));
 
@@ -255,7 +246,7 @@ TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
     ASSERT_EQ(Sim("add macbound id=KX7MACBOUND00001"), "ok");
     ASSERT_EQ(Sim(host), "ok");
     ASSERT_EQ(Sim("plug macbound"), "ok");
-    HWND box = WaitForBox(kAppCaption);
+    HWND box = WaitForBox(kAppName);
     ASSERT_NE(box, nullptr);
     // With the registered adapter gone, no adapter is chosen: the current MAC is empty.
     (void)current;
@@ -269,7 +260,7 @@ TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
 
 TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStartsTheCleanup) {
     const std::string host = Pair(L"this early KX7EARLY00000001 --print");
-    ASSERT_TRUE(WriteUserDword(kPcInfoKey, L"CleanRegistry", 1));
+    ASSERT_TRUE(WriteUserDword(kRecordKey, L"CleanRegistry", 1));
     ASSERT_NE(StartWithScript("add early id=KX7EARLY00000001 serial=EARLY001\n" + host +
                               "\nplug early\n"),
               nullptr);
@@ -288,14 +279,9 @@ TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStar
         kTimeoutMs));
     EXPECT_GT(GetTickCount64() - removed, 10 * 500u);
     Sleep(8000);
-    std::ifstream log(StandInLog().c_str());
-    std::string line;
-    int starts = 0;
-    while (std::getline(log, line)) {
-        ++starts;
-        EXPECT_NE(line.find("SVCleanRegWin7.exe"), std::string::npos) << line;
-    }
-    EXPECT_EQ(starts, 1);
+    const std::vector<test::StandInStart> starts = test::ReadStandInStarts(StandInLog());
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_NE(starts[0].program.find("SVCleanRegWin7.exe"), std::string::npos) << starts[0].program;
     ExitAndExpectCleanEnd();
 }
 
@@ -308,12 +294,12 @@ TEST_F(SimulatedDrives, DrivePulledOutInItsTurnGivesWayToTheNextDriveAndToExit) 
                               "add next id=KX7NEXT000000003\nfault refusing hostpair=off\n" +
                               hosts + "plug refusing\nplug stuck\nplug next\n"),
               nullptr);
-    HWND box = WaitForBox(kRefusalCaption);
+    HWND box = WaitForBox(kTitle);
     ASSERT_NE(box, nullptr);
     ASSERT_EQ(Sim("fault stuck stall=on"), "ok");
     Dismiss(box);
     PostMessageW(window, WM_COMMAND, 32775, 0);  // Exit, confirmed while the turn hangs
-    HWND confirm = WaitForBox(kAppCaption);
+    HWND confirm = WaitForBox(kAppName);
     ASSERT_NE(confirm, nullptr);
     ClickButton(confirm, IDOK);
     Sleep(3000);

@@ -14,14 +14,13 @@
 
 #include "sim/win32/sim_pipe_win.h"
 #include "tests/e2e/process_driver_win.h"
+#include "tests/fakes/product_texts.h"
 
 namespace kx7::e2e {
 namespace {
 
-const wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
-const wchar_t kClass[] = L"KX7AutoConnector_Class";
-const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
-const wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
+using namespace test;
+
 constexpr int kDrives = 3;
 constexpr DWORD kTimeoutMs = 30000;
 

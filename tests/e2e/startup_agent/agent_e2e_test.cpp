@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/e2e/process_driver_win.h"
-#include "tests/e2e/startup_agent/standin_target.h"
+#include "tests/fakes/standin_process_win.h"
 
 namespace kx7::e2e {
 namespace {
@@ -28,88 +28,10 @@ ULONGLONG Now() {
     return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-std::wstring DirectoryOf(const std::wstring& path) {
-    return path.substr(0, path.rfind(L'\\'));
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
-                            nullptr, nullptr);
-    }
-    return out;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
-           CSTR_EQUAL;
-}
-
-struct TargetStart {
-    ULONGLONG time = 0;
-    DWORD pid = 0;
-    std::string program;      // the stand-in's own full path
-    std::string commandLine;  // as it received it
-};
-
-// The complete lines of a stand-in's log so far; an absent log has none.
-std::vector<TargetStart> ReadStarts(const std::wstring& logPath) {
-    std::vector<TargetStart> starts;
-    HANDLE file = CreateFileW(logPath.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return starts;
-    }
-    std::string text;
-    char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        text.append(chunk, got);
-    }
-    CloseHandle(file);
-    size_t begin = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', begin)) {
-        const std::string line = text.substr(begin, end - begin);
-        begin = end + 1;
-        const size_t tab1 = line.find('\t');
-        const size_t tab2 = line.find('\t', tab1 + 1);
-        const size_t tab3 = line.find('\t', tab2 + 1);
-        if (tab3 == std::string::npos) {
-            continue;
-        }
-        TargetStart start;
-        start.time = std::stoull(line.substr(0, tab1));
-        start.pid = static_cast<DWORD>(std::stoul(line.substr(tab1 + 1, tab2 - tab1 - 1)));
-        start.program = line.substr(tab2 + 1, tab3 - tab2 - 1);
-        start.commandLine = line.substr(tab3 + 1);
-        starts.push_back(start);
-    }
-    return starts;
-}
-
-// What follows the program name on a command line, without surrounding blanks.
-std::string Arguments(const std::string& commandLine) {
-    size_t pos = 0;
-    if (!commandLine.empty() && commandLine[0] == '"') {
-        const size_t close = commandLine.find('"', 1);
-        pos = close == std::string::npos ? commandLine.size() : close + 1;
-    } else {
-        pos = commandLine.find_first_of(" \t");
-        if (pos == std::string::npos) {
-            pos = commandLine.size();
-        }
-    }
-    const size_t first = commandLine.find_first_not_of(" \t", pos);
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const size_t last = commandLine.find_last_not_of(" \t");
-    return commandLine.substr(first, last - first + 1);
-}
+using test::Arguments;
+using test::DirectoryOf;
+using test::SameText;
+using test::Utf8;
 
 bool ProcessRunning(DWORD pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -132,7 +54,7 @@ class AgentEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
         target_ = ProgramPath(kTargetName);
-        release_ = CreateEventW(nullptr, TRUE, FALSE, test::kTargetReleaseEvent);
+        release_ = CreateEventW(nullptr, TRUE, FALSE, test::kStandInReleaseEvent);
         ASSERT_NE(release_, nullptr);
         ClearLog(DirectoryOf(target_));
     }
@@ -152,7 +74,7 @@ class AgentEndToEnd : public ::testing::Test {
 
     void ClearLog(const std::wstring& directory) {
         logDirectories_.insert(directory);
-        DeleteFileW((directory + L"\\" + test::kTargetLogName).c_str());
+        DeleteFileW((directory + L"\\" + test::kAgentTargetLogName).c_str());
     }
 
     // A copy of the stand-in under another path, removed again after the test.
@@ -189,19 +111,19 @@ class AgentEndToEnd : public ::testing::Test {
         return outcome;
     }
 
-    static std::vector<TargetStart> WaitForStarts(const std::wstring& directory) {
-        const std::wstring log = directory + L"\\" + test::kTargetLogName;
-        std::vector<TargetStart> starts;
+    static std::vector<test::StandInStart> WaitForStarts(const std::wstring& directory) {
+        const std::wstring log = directory + L"\\" + test::kAgentTargetLogName;
+        std::vector<test::StandInStart> starts;
         for (DWORD waited = 0; waited < kTargetStartTimeoutMs && starts.empty(); waited += 100) {
             Sleep(100);
-            starts = ReadStarts(log);
+            starts = test::ReadStandInStarts(log);
         }
         return starts;
     }
 
     static void ExpectNoStart(const std::wstring& directory) {
         Sleep(kQuietMs);
-        EXPECT_TRUE(ReadStarts(directory + L"\\" + test::kTargetLogName).empty())
+        EXPECT_TRUE(test::ReadStandInStarts(directory + L"\\" + test::kAgentTargetLogName).empty())
             << "the target was started";
     }
 
@@ -209,9 +131,9 @@ class AgentEndToEnd : public ::testing::Test {
     // after the agent was started, and still running after the agent has ended.
     static void ExpectOneStart(const AgentOutcome& outcome, const std::wstring& program,
                                const std::string& arguments, ULONGLONG minDelayMs) {
-        const std::vector<TargetStart> starts = WaitForStarts(DirectoryOf(program));
+        const std::vector<test::StandInStart> starts = WaitForStarts(DirectoryOf(program));
         ASSERT_EQ(starts.size(), 1u);
-        const TargetStart& start = starts[0];
+        const test::StandInStart& start = starts[0];
         EXPECT_TRUE(SameText(start.program, Utf8(program)))
             << start.program << " started instead of " << Utf8(program);
         EXPECT_EQ(Arguments(start.commandLine), arguments) << start.commandLine;

@@ -22,7 +22,7 @@
 #include "tests/fakes/latin1_code_page.h"
 #include "tests/fakes/silent_window.h"
 #include "tests/fakes/wake_signal.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7 {
 namespace {

@@ -6,7 +6,7 @@
 #include "connector/devtree/device_tracking.h"
 #include "connector/devtree/device_tree.h"
 #include "sim/simulated_drive.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7::test {
 namespace {
@@ -259,8 +259,7 @@ TEST(ErrorTexts, DropTheLineBreakOrNameTheCode) {
 TEST(DeviceTreeRoad, PluggedDriveIsUnlockedAndItsDiskShown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('7'));
-    c.Register(drive, 0x1F);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('7', 0x1F);
     c.Start();
     c.At(1000, [&] { c.bus.Plug(drive); });
     c.Run(15000);

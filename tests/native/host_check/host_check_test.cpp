@@ -25,7 +25,7 @@ const std::wstring kNotRegistered =
     L"\"Error ! This computer is not registered on the HostPair.\\r\\n\\r\\nPlease register to "
     L"use the KX7.\"";
 
-class HostCheckTest : public ::testing::Test {
+class HostCheckTest : public ::testing::Test, protected test::FakeHostSources {
   protected:
     HostCheckTest() { PlantThisPc(); }
 
@@ -74,15 +74,6 @@ class HostCheckTest : public ::testing::Test {
         registry_.SetDwordValue(kHkcu, kAgent + L"\\" + id, L"Mode", mode);
     }
     HostCheckReport Run(bool elevated = true) { return RunHostCheck(sources_, elevated); }
-
-    test::FakeAdapterList adapters_;
-    test::FakeAtaIdentify disk_;
-    test::FakeRegistry registry_;
-    test::FakeCpu cpu_;
-    test::FakeLocalTime clock_;
-    Latin1CodePage codePage_;
-    test::RecordingDebugSink debug_;
-    HostSources sources_{adapters_, disk_, registry_, cpu_, clock_, codePage_, debug_};
 };
 
 bool HasLine(const HostCheckReport& report, const std::wstring& line) {

@@ -34,7 +34,7 @@ std::wstring Mac(const wchar_t* last) {
     return std::wstring(L"00-1B-A2-3C-4D-") + last;
 }
 
-class SystemInfoTest : public ::testing::Test {
+class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
   protected:
     SystemInfoTest() {
         cpu_.signature = 0x000306C3;
@@ -61,14 +61,6 @@ class SystemInfoTest : public ::testing::Test {
         return Lines(debug_.lines.begin() + 2, debug_.lines.end());
     }
 
-    test::FakeAdapterList adapters_;
-    test::FakeAtaIdentify disk_;
-    test::FakeRegistry registry_;
-    test::FakeCpu cpu_;
-    test::FakeLocalTime clock_;
-    Latin1CodePage codePage_;
-    test::RecordingDebugSink debug_;
-    HostSources sources_{adapters_, disk_, registry_, cpu_, clock_, codePage_, debug_};
     RegisteredPcRecord record_;
 };
 

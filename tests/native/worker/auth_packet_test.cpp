@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/fakes/latin1_code_page.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7 {
 namespace {

@@ -9,8 +9,9 @@
 
 #include "connector/engine/worker/connector_state.h"
 #include "sim/host_acceptance.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/silent_window.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7::test {
 namespace {
@@ -22,8 +23,7 @@ constexpr uint32_t kAllItems = 0x1F;
 TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     uint64_t firstIdentifyAt = 0;
     drive.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kReadIdentity && firstIdentifyAt == 0) {
@@ -91,8 +91,7 @@ class DriveRefusal : public ::testing::TestWithParam<Refusal> {};
 TEST_P(DriveRefusal, IsShownInTheLogAndInABox) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     GetParam().arrange(drive, c);
     c.bus.Plug(drive);
     c.Start();
@@ -178,8 +177,7 @@ TEST(ConnectWorker, GatesBeforeThePacket) {
 TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kBindDiskSerial | kBindCpuId);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1', kBindDiskSerial | kBindCpuId);
     c.fingerprint.m_strDiskSerial = L"NEW-DISK";
     c.fingerprint.m_strCpuId = L"906EA";
     c.bus.Plug(drive);
@@ -194,8 +192,7 @@ TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
 TEST(ConnectWorker, InvalidDateEndsThePass) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     c.fingerprint.m_stCollected.wYear = 10000;
     c.fingerprint.m_stCollected.wMonth = 1;
     c.fingerprint.m_stCollected.wDay = 2;
@@ -211,10 +208,8 @@ TEST(ConnectWorker, InvalidDateEndsThePass) {
 TEST(ConnectWorker, SecondDriveWaitsForTheFirstRefusalToBeDismissed) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(second, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& second = c.AddRegisteredDrive('2');
     first.SetHostPairEnabled(false);
     uint32_t secondCallsWhileBoxUp = 99;
     c.view.onCall = [&](const ViewCall& call) {
@@ -234,10 +229,8 @@ TEST(ConnectWorker, SecondDriveWaitsForTheFirstRefusalToBeDismissed) {
 TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& late = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(late, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& late = c.AddRegisteredDrive('2');
     uint64_t pluggedAt = 0;
     first.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kWriteAuthPacket && pluggedAt == 0) {
@@ -264,10 +257,8 @@ TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
 TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& first = c.bus.AddDrive(DriveIdentity('1'));
-    sim::SimulatedDrive& second = c.bus.AddDrive(DriveIdentity('2'));
-    c.Register(first, kAllItems);
-    c.Register(second, kAllItems);
+    sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
+    sim::SimulatedDrive& second = c.AddRegisteredDrive('2');
     first.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kWriteTiming) {
             c.state->RequestQuit();
@@ -293,16 +284,17 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
         c.At(14000, [&] { c.state->OnUnlockedDiskArrival(); });
         uint64_t startedAt = 0;
         c.At(20000, [&] { c.state->OnUnlockedDiskRemoval(); });
-        c.At(25000, [&] { EXPECT_TRUE(c.shell.started.empty()) << "not before 11 ticks"; });
+        c.At(25000, [&] { EXPECT_TRUE(c.shell.Started().empty()) << "not before 11 ticks"; });
         c.At(26100, [&] {
-            EXPECT_EQ(c.shell.started.size(), 1u);
+            EXPECT_EQ(c.shell.Started().size(), 1u);
             startedAt = 1;
         });
         c.Run(60000);
         EXPECT_EQ(startedAt, 1u);
-        const std::wstring expected = os == 0 ? L"open C:\\Program Files\\KX7\\SVCleanRegXP.exe"
-                                              : L"runas C:\\Program Files\\KX7\\SVCleanRegWin7.exe";
-        EXPECT_EQ(c.shell.started, std::vector<std::wstring>{expected});
+        const std::wstring expected =
+            os == 0 ? L"open C:\\Program Files\\Stone vault\\SVCleanRegXP.exe"
+                    : L"runas C:\\Program Files\\Stone vault\\SVCleanRegWin7.exe";
+        EXPECT_EQ(c.shell.Started(), std::vector<std::wstring>{expected});
     }
 
     Connector off;
@@ -310,14 +302,8 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
     off.Start();
     off.At(1000, [&] { off.state->OnUnlockedDiskRemoval(); });
     off.Run(30000);
-    EXPECT_TRUE(off.shell.started.empty());
+    EXPECT_TRUE(off.shell.Started().empty());
 }
-
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
 
 // The worker's fixed waits, read off the virtual clock: 1000 ms after an accepted packet and
 // 1500 ms before a refusal's status read, and nothing else. Between device events it does not
@@ -326,10 +312,8 @@ namespace {
 TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& accepting = c.bus.AddDrive(DriveIdentity('A'));
-    sim::SimulatedDrive& refusing = c.bus.AddDrive(DriveIdentity('R'));
-    c.Register(accepting, kAllItems);
-    c.Register(refusing, kAllItems);
+    sim::SimulatedDrive& accepting = c.AddRegisteredDrive('A');
+    sim::SimulatedDrive& refusing = c.AddRegisteredDrive('R');
     refusing.SetHostPairEnabled(false);
     std::vector<std::pair<SimCommand, uint64_t>> commands;
     auto record = [&](SimCommand command) { commands.push_back({command, c.clock.NowMs()}); };
@@ -365,30 +349,17 @@ TEST(ConnectWorkerTiming, WaitsAreFixedAndThePassFollowsTheCountdown) {
     EXPECT_TRUE(accepting.unlocked());
 }
 
-// Lists no drive and notes when it was asked, which is when a pass starts: every request here
-// also asks for a rescan.
-class PassRecorder final : public DeviceInterfaces {
-  public:
-    explicit PassRecorder(Clock& clock) : clock_(clock) {}
-    bool ListPresent(const InterfaceGuid&, std::vector<std::wstring>* paths) override {
-        paths->clear();
-        passes.push_back(clock_.NowMs());
-        return true;
-    }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring&) override { return nullptr; }
-    std::vector<uint64_t> passes;
-
-  private:
-    Clock& clock_;
-};
-
 // With "Interval" 0 no tick ends a countdown, so the requests themselves must wake the worker:
 // the start, an arrival and a Reconnect each bring a pass at once. Ticks alone wake nobody.
 TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
     FakeClock clock;
     FakeRegistry registry;
     StoreRecord(registry, MatchingFingerprint(), false);
-    PassRecorder interfaces(clock);
+    // Lists no drive and notes when it was asked, which is when a pass starts: every request
+    // here also asks for a rescan.
+    FakeDeviceInterfaces interfaces;
+    std::vector<uint64_t> passes;
+    interfaces.onListing = [&] { passes.push_back(clock.NowMs()); };
     Latin1CodePage codePage;
     SilentView view;
     NoShell shell;
@@ -420,7 +391,7 @@ TEST(ConnectWorkerTiming, WithoutCountdownEveryRequestWakesTheWorker) {
     });
     ConnectThreadProc(&state);
 
-    EXPECT_EQ(interfaces.passes, (std::vector<uint64_t>{0, 1234, 7777}));
+    EXPECT_EQ(passes, (std::vector<uint64_t>{0, 1234, 7777}));
     EXPECT_TRUE(clock.sleeps().empty());
     EXPECT_LE(clock.resumes().size(), 4u) << "40 ticks came and went";
 }
@@ -435,19 +406,12 @@ TEST(ConnectWorkerTiming, OnlyTheExactDoneMessageAfterExitEndsTheProgram) {
     EXPECT_FALSE(c.state->IsFinalWorkerDone(0, 0));
 }
 
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
-
 // A Reconnect chosen while a pass shows its box is a request of its own: the pass that ends
 // afterwards must not clear it.
 TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
-    sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-    c.Register(drive, kAllItems);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
     drive.SetHostPairEnabled(false);
     bool reconnected = false;
     c.view.onCall = [&](const ViewCall& call) {
@@ -465,12 +429,6 @@ TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     EXPECT_EQ(drive.CountOf(SimCommand::kWriteAuthPacket), 2u);
     EXPECT_EQ(c.state->g_bConnectRequested, 0) << "and then the request ended";
 }
-
-}  // namespace
-}  // namespace kx7::test
-
-namespace kx7::test {
-namespace {
 
 class FixedCollector final : public FingerprintCollector {
   public:
@@ -491,8 +449,7 @@ TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
     for (const bool withCollector : {true, false}) {
         FixedCollector collector(MatchingFingerprint());
         Connector c(0x601, withCollector ? &collector : nullptr);
-        sim::SimulatedDrive& drive = c.bus.AddDrive(DriveIdentity('1'));
-        c.Register(drive, kAllItems);
+        sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
         HostFingerprint atStart = c.fingerprint;
         atStart.m_strMacId.clear();  // no record: no adapter chosen
         atStart.m_strNicDescription.clear();

@@ -10,7 +10,7 @@
 
 #include "connector/engine/worker/connector_state.h"
 #include "tests/fakes/wake_signal.h"
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 namespace kx7::test {
 namespace {

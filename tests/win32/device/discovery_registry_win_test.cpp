@@ -15,6 +15,7 @@
 #include "sim/simulated_bus.h"
 #include "tests/fakes/fake_clock.h"
 #include "sim/seams/sim_seams.h"
+#include "tests/fakes/registry_values_win.h"
 
 namespace kx7 {
 namespace {
@@ -39,13 +40,7 @@ class DiscoveryOnTheSystemRegistry : public ::testing::Test {
         }
     }
     static void Plant(const char* identifier, DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, DriveKey(identifier).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key, L"Mode", 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
+        test::PlantValue(HKEY_CURRENT_USER, DriveKey(identifier), L"Mode", type, data, size);
     }
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "connector/engine/settings.h"
+#include "tests/fakes/registry_values_win.h"
 
 namespace kx7 {
 namespace {
@@ -22,13 +23,7 @@ class RealRegistry : public ::testing::Test {
     }
     static void Plant(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
                       DWORD size) {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &h, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
+        test::PlantValue(HKEY_CURRENT_USER, key, name, type, data, size);
     }
     static bool Stored(const wchar_t* name, DWORD* type, DWORD* value) {
         DWORD size = sizeof(*value);

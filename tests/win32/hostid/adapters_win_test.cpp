@@ -13,7 +13,7 @@
 #include "connector/hostid/network_adapters_win.h"
 #include "connector/hostid/system_info.h"
 #include "connector/platform/dll_search_win.h"
-#include "tests/win32/hostid/linux_files.h"
+#include "tests/fakes/linux_files.h"
 
 namespace kx7 {
 namespace {

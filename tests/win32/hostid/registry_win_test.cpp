@@ -11,7 +11,7 @@
 #include "connector/engine/record.h"
 #include "connector/hostid/computer_name.h"
 #include "connector/hostid/product_key.h"
-#include "tests/win32/hostid/saved_value.h"
+#include "tests/fakes/registry_values_win.h"
 
 namespace kx7 {
 namespace {
@@ -66,13 +66,7 @@ class RecordFromRegistry : public ::testing::Test {
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Stonevault"); }
 
     static void Plant(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
+        test::PlantValue(HKEY_CURRENT_USER, kRecordKey, name, type, data, size);
     }
     static void PlantText(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
         Plant(name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));

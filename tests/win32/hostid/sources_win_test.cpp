@@ -7,7 +7,7 @@
 
 #include "connector/hostid/mac_address.h"
 #include "connector/hostid/system_info.h"
-#include "tests/win32/hostid/linux_files.h"
+#include "tests/fakes/linux_files.h"
 
 namespace kx7 {
 namespace {

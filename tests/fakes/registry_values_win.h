@@ -1,14 +1,27 @@
-// An HKLM value that a test plants and puts back afterwards, for tests that change the
-// machine's identity in the Wine prefix.
+// Registry values a test plants in the Wine prefix: under any key, or in HKLM saved first and
+// put back afterwards, for tests that change the machine's identity.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace kx7::test {
+
+// Creates the key if need be and sets the value; a failure fails the test.
+inline void PlantValue(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,
+                       const void* data, DWORD size) {
+    HKEY h = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+}
 
 // One HKLM value saved on entry and put back as it was on exit, or deleted if it was not there.
 class SavedValue {
@@ -36,13 +49,7 @@ class SavedValue {
         RegCloseKey(h);
     }
     void Plant(DWORD type, const void* data, DWORD size) const {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &h, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(h, name_, 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
+        PlantValue(HKEY_LOCAL_MACHINE, key_, name_, type, data, size);
     }
     SavedValue(const SavedValue&) = delete;
     SavedValue& operator=(const SavedValue&) = delete;

@@ -6,15 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/simulated_drive.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_device_interfaces.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
 #include "sim/seams/sim_seams.h"
@@ -37,51 +36,6 @@ std::wstring AgentKey(const std::wstring& id) {
     return L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\" + id + L"\\";
 }
 
-// Lists the paths given to it per class; opening hands out a view of the drive behind a path.
-class ScriptedInterfaces final : public DeviceInterfaces {
-  public:
-    void Add(const InterfaceGuid& cls, const std::wstring& path, SimulatedDrive* drive) {
-        listed_.push_back({cls, path});
-        drives_[path] = drive;
-    }
-    void MarkUnopenable(const std::wstring& path) { unopenable_.insert(path); }
-    void FailListing() { failListing_ = true; }
-    void Clear() {
-        listed_.clear();
-        drives_.clear();
-        opened_.clear();
-    }
-    const std::vector<std::wstring>& opened() const { return opened_; }
-
-    bool ListPresent(const InterfaceGuid& cls, std::vector<std::wstring>* paths) override {
-        paths->clear();
-        if (failListing_) {
-            return false;
-        }
-        for (const auto& entry : listed_) {
-            if (entry.first == cls) {
-                paths->push_back(entry.second);
-            }
-        }
-        return true;
-    }
-    std::unique_ptr<ScsiPassThrough> Open(const std::wstring& path) override {
-        opened_.push_back(path);
-        auto drive = drives_.find(path);
-        if (drive == drives_.end() || drive->second == nullptr || unopenable_.count(path) != 0) {
-            return nullptr;
-        }
-        return std::make_unique<sim::SimDrivePort>(*drive->second);
-    }
-
-  private:
-    std::vector<std::pair<InterfaceGuid, std::wstring>> listed_;
-    std::map<std::wstring, SimulatedDrive*> drives_;
-    std::set<std::wstring> unopenable_;
-    std::vector<std::wstring> opened_;
-    bool failListing_ = false;
-};
-
 class DeviceTableTest : public ::testing::Test {
   protected:
     DeviceTableTest() {
@@ -101,6 +55,12 @@ class DeviceTableTest : public ::testing::Test {
         drives_.push_back(std::make_unique<SimulatedDrive>(identity));
         return drives_.back().get();
     }
+    // Listed for the class; opening it reaches the drive, or fails without one.
+    void List(const InterfaceGuid& cls, const std::wstring& path, SimulatedDrive* drive) {
+        bus_.Add(cls, path, [drive]() -> std::unique_ptr<ScsiPassThrough> {
+            return drive == nullptr ? nullptr : std::make_unique<sim::SimDrivePort>(*drive);
+        });
+    }
     int Discover(const InterfaceGuid& cls = kGuidDevinterfaceCdrom) {
         DiscoveryContext context{bus_, clock_, registry_, codePage_};
         return DiscoverDrives(context, cls, table_.get());
@@ -113,7 +73,7 @@ class DeviceTableTest : public ::testing::Test {
         return std::memcmp(table_.get(), pristine_.get(), sizeof(DeviceTable)) == 0;
     }
 
-    ScriptedInterfaces bus_;
+    test::FakeDeviceInterfaces bus_;
     test::FakeClock clock_;
     test::FakeRegistry registry_;
     Latin1CodePage codePage_;
@@ -124,16 +84,16 @@ class DeviceTableTest : public ::testing::Test {
 
 TEST_F(DeviceTableTest, NothingFoundLeavesTheTableAlone) {
     // A drive of another maker on the USB storage stack is not even opened.
-    bus_.Add(kGuidDevinterfaceCdrom,
-             L"\\\\?\\usbstor#cdrom&ven_other&prod_virtual_cd_drive#1" + kCdTail, Drive("X"));
+    List(kGuidDevinterfaceCdrom,
+         L"\\\\?\\usbstor#cdrom&ven_other&prod_virtual_cd_drive#1" + kCdTail, Drive("X"));
     EXPECT_EQ(Discover(), 0);
-    EXPECT_TRUE(bus_.opened().empty());
+    EXPECT_TRUE(bus_.opened.empty());
     EXPECT_TRUE(Untouched());
 
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive("KX7"));
-    bus_.FailListing();
+    List(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive("KX7"));
+    bus_.listingFails = true;
     EXPECT_EQ(Discover(), 0);
-    EXPECT_TRUE(bus_.opened().empty());
+    EXPECT_TRUE(bus_.opened.empty());
     EXPECT_TRUE(Untouched());
 }
 
@@ -174,9 +134,9 @@ TEST_F(DeviceTableTest, PathMustNameAKx7InterfaceOfTheClass) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
         bus_.Clear();
-        bus_.Add(c.cls, c.path, Drive("KX7"));
+        List(c.cls, c.path, Drive("KX7"));
         EXPECT_EQ(Discover(c.cls), c.admitted);
-        EXPECT_EQ(bus_.opened().size(), static_cast<size_t>(c.admitted));
+        EXPECT_EQ(bus_.opened.size(), static_cast<size_t>(c.admitted));
         if (c.admitted == 1) {
             EXPECT_EQ(SlotPath(0), c.path);
             const bool disk = c.cls == kGuidDevinterfaceDisk;
@@ -187,7 +147,7 @@ TEST_F(DeviceTableTest, PathMustNameAKx7InterfaceOfTheClass) {
 }
 
 TEST_F(DeviceTableTest, RejectedDriveLeavesOnlyItsFirmwareInTheSlot) {
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"1"), Drive("WRONGPRODUCT", 0x1182, 9, 7));
+    List(kGuidDevinterfaceCdrom, CdPath(L"1"), Drive("WRONGPRODUCT", 0x1182, 9, 7));
     EXPECT_EQ(Discover(), 0);
     EXPECT_EQ(table_->firmwareMajor[0], 9);
     EXPECT_EQ(table_->firmwareMinor[0], 7);
@@ -197,7 +157,7 @@ TEST_F(DeviceTableTest, RejectedDriveLeavesOnlyItsFirmwareInTheSlot) {
     EXPECT_TRUE(Untouched());
 
     // The next candidate takes the same slot and overwrites the firmware bytes.
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive("GOOD", 0x1181, 3, 4));
+    List(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive("GOOD", 0x1181, 3, 4));
     EXPECT_EQ(Discover(), 1);
     EXPECT_EQ(SlotPath(0), CdPath(L"2"));
     EXPECT_EQ(SlotId(0).substr(0, 4), "GOOD");
@@ -214,7 +174,7 @@ TEST_F(DeviceTableTest, EachDriveGetsTheModeOfItsOwnKey) {
     const char* ids[] = {"DRIVE-A", "DRIVE-B", "NO-VALUE", "STRING", "TOP-BIT", "NO-KEY"};
     const int32_t modes[] = {0x15, 0x03, 0, 0, 0, 0};
     for (size_t i = 0; i < 6; ++i) {
-        bus_.Add(kGuidDevinterfaceCdrom, CdPath(std::to_wstring(i)), Drive(ids[i]));
+        List(kGuidDevinterfaceCdrom, CdPath(std::to_wstring(i)), Drive(ids[i]));
     }
     ASSERT_EQ(Discover(), 6);
     for (size_t i = 0; i < 6; ++i) {
@@ -229,8 +189,8 @@ TEST_F(DeviceTableTest, EachDriveGetsTheModeOfItsOwnKey) {
 }
 
 TEST_F(DeviceTableTest, KeyNameEndsAtTheIdentifiersFirstZeroOrAfterSixteenBytes) {
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"1"), Drive("ABCDEFGHIJKLMNOP"));
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive(std::string("ABCDEFGHIJ\0LMNOP", 16)));
+    List(kGuidDevinterfaceCdrom, CdPath(L"1"), Drive("ABCDEFGHIJKLMNOP"));
+    List(kGuidDevinterfaceCdrom, CdPath(L"2"), Drive(std::string("ABCDEFGHIJ\0LMNOP", 16)));
     ASSERT_EQ(Discover(), 2);
     ASSERT_EQ(registry_.opens().size(), 2u);
     // Byte 16 still holds the stale pattern: the name must not run into it.
@@ -249,12 +209,11 @@ TEST_F(DeviceTableTest, DrivesThatDoNotAnswerAreSkippedSilently) {
     unreachable->FailNextCalls(600);
     SimulatedDrive* inquiryRefused = Drive("NOINQUIRY");
     inquiryRefused->SetCheckCondition(SimCommand::kInquiry, true);
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"1"), unopenable);
-    bus_.MarkUnopenable(CdPath(L"1"));
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"2"), identityRefused);
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"3"), unreachable);
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"4"), inquiryRefused);
-    bus_.Add(kGuidDevinterfaceCdrom, CdPath(L"5"), Drive("GOOD"));
+    List(kGuidDevinterfaceCdrom, CdPath(L"1"), nullptr);  // does not open
+    List(kGuidDevinterfaceCdrom, CdPath(L"2"), identityRefused);
+    List(kGuidDevinterfaceCdrom, CdPath(L"3"), unreachable);
+    List(kGuidDevinterfaceCdrom, CdPath(L"4"), inquiryRefused);
+    List(kGuidDevinterfaceCdrom, CdPath(L"5"), Drive("GOOD"));
 
     ASSERT_EQ(Discover(), 1);
     EXPECT_EQ(SlotPath(0), CdPath(L"5"));
@@ -273,16 +232,15 @@ TEST_F(DeviceTableTest, TwentyFirstDriveAndOverlongPathAreLeftOut) {
     tooLong.insert(tooLong.size() - kCdTail.size(), kDevicePathChars - tooLong.size(), L'x');
     ASSERT_EQ(tooLong.size(), kDevicePathChars);
     const std::wstring longest = tooLong.substr(0, kDevicePathChars - 1);
-    bus_.Add(kGuidDevinterfaceCdrom, tooLong, Drive("LONG"));
-    bus_.Add(kGuidDevinterfaceCdrom, longest, Drive("LONGEST"));
+    List(kGuidDevinterfaceCdrom, tooLong, Drive("LONG"));
+    List(kGuidDevinterfaceCdrom, longest, Drive("LONGEST"));
     for (int i = 1; i <= 20; ++i) {
-        bus_.Add(kGuidDevinterfaceCdrom, CdPath(std::to_wstring(i)),
-                 Drive("D" + std::to_string(i)));
+        List(kGuidDevinterfaceCdrom, CdPath(std::to_wstring(i)), Drive("D" + std::to_string(i)));
     }
 
     ASSERT_EQ(Discover(), 20);
-    ASSERT_EQ(bus_.opened().size(), 20u);
-    EXPECT_EQ(bus_.opened().front(), longest);  // the overlong one was never opened
+    ASSERT_EQ(bus_.opened.size(), 20u);
+    EXPECT_EQ(bus_.opened.front(), longest);  // the overlong one was never opened
     EXPECT_EQ(SlotPath(0), longest);
     for (size_t slot = 1; slot < kDeviceTableSlots; ++slot) {
         EXPECT_EQ(SlotPath(slot), CdPath(std::to_wstring(slot)));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/recording_shell.h"
+
 namespace kx7 {
 namespace {
 
@@ -12,30 +14,8 @@ const std::wstring kConnectorPath = L"C:\\Program Files\\Stone vault\\KX7AutoCon
 const std::wstring kConnectorDir = L"C:\\Program Files\\Stone vault";
 constexpr WindowHandle kDialog = 0x1A2B3C;
 
-struct ShellCall {
-    std::wstring verb;
-    WindowHandle owner;
-    std::wstring file;
-};
-
-class RecordingShell final : public ShellLauncher {
-  public:
-    bool pathAvailable = true;
-    std::wstring modulePath = kConnectorPath;
-    std::vector<ShellCall> calls;
-
-    bool GetModulePath(std::wstring* path) override {
-        if (!pathAvailable) {
-            return false;
-        }
-        *path = modulePath;
-        return true;
-    }
-    void ShellOpenHidden(const std::wstring& file) override { calls.push_back({L"open", 0, file}); }
-    void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override {
-        calls.push_back({L"runas", owner, file});
-    }
-};
+using test::RecordingShell;
+using test::ShellCall;
 
 TEST(LaunchRegistryCleanup, ToolFollowsOsVersion) {
     struct Case {

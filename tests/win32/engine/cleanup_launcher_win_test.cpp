@@ -13,7 +13,7 @@
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/engine/cleanup_launcher_win.h"
 #include "tests/fakes/shell_execute_record_win.h"
-#include "tests/win32/cleanup/standin_log.h"
+#include "tests/fakes/standin_process_win.h"
 
 namespace kx7 {
 namespace {
@@ -23,83 +23,16 @@ constexpr DWORD kPollMs = 100;
 // Time a second, unwanted start would have to show up in the log.
 constexpr DWORD kQuietMs = 500;
 
-std::wstring OwnDirectory() {
-    wchar_t self[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path(self, length < MAX_PATH ? length : 0);
-    return path.substr(0, path.rfind(L'\\'));
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
-                            nullptr, nullptr);
-    }
-    return out;
-}
-
-struct Start {
-    std::string program;      // the started tool's own full path
-    std::string commandLine;  // as the tool received it
-};
-
-// The complete lines of the log so far; an absent log has none.
-std::vector<Start> ReadStarts(const std::wstring& logPath) {
-    std::vector<Start> starts;
-    HANDLE file = CreateFileW(logPath.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return starts;
-    }
-    std::string text;
-    char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        text.append(chunk, got);
-    }
-    CloseHandle(file);
-    size_t begin = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', begin)) {
-        const std::string line = text.substr(begin, end - begin);
-        const size_t tab = line.find('\t');
-        starts.push_back(tab == std::string::npos
-                             ? Start{line, std::string()}
-                             : Start{line.substr(0, tab), line.substr(tab + 1)});
-        begin = end + 1;
-    }
-    return starts;
-}
-
-// What follows the program name on a command line, without surrounding blanks.
-std::string Arguments(const std::string& commandLine) {
-    size_t pos = 0;
-    if (!commandLine.empty() && commandLine[0] == '"') {
-        const size_t close = commandLine.find('"', 1);
-        pos = close == std::string::npos ? commandLine.size() : close + 1;
-    } else {
-        pos = commandLine.find_first_of(" \t");
-        if (pos == std::string::npos) {
-            pos = commandLine.size();
-        }
-    }
-    const size_t first = commandLine.find_first_not_of(" \t", pos);
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const size_t last = commandLine.find_last_not_of(" \t");
-    return commandLine.substr(first, last - first + 1);
-}
+using test::Arguments;
+using test::OwnDirectory;
+using test::Utf8;
 
 class CleanupLaunch : public ::testing::Test {
   protected:
     void SetUp() override {
         directory_ = OwnDirectory();
         ASSERT_FALSE(directory_.empty());
-        logPath_ = directory_ + L"\\" + test::kStandInLogName;
+        logPath_ = directory_ + L"\\" + test::kCleanupToolLogName;
         DeleteFileW(logPath_.c_str());
     }
     void TearDown() override { DeleteFileW(logPath_.c_str()); }
@@ -108,20 +41,18 @@ class CleanupLaunch : public ::testing::Test {
     void ExpectStarted(uint32_t osVersion, const wchar_t* toolName) {
         LaunchRegistryCleanup(SystemShellLauncher(), osVersion, 0);
 
-        std::vector<Start> starts;
+        std::vector<test::StandInStart> starts;
         for (DWORD waited = 0; waited < kStartTimeoutMs && starts.empty(); waited += kPollMs) {
             Sleep(kPollMs);
-            starts = ReadStarts(logPath_);
+            starts = test::ReadStandInStarts(logPath_);
         }
         ASSERT_FALSE(starts.empty()) << "no tool started within " << kStartTimeoutMs << " ms";
         Sleep(kQuietMs);
-        starts = ReadStarts(logPath_);
+        starts = test::ReadStandInStarts(logPath_);
         ASSERT_EQ(starts.size(), 1u);
 
         const std::string expected = Utf8(directory_ + L"\\" + toolName);
-        EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, starts[0].program.c_str(), -1,
-                                 expected.c_str(), -1),
-                  CSTR_EQUAL)
+        EXPECT_TRUE(test::SameText(starts[0].program, expected))
             << starts[0].program << " started instead of " << expected;
         EXPECT_EQ(Arguments(starts[0].commandLine), "") << starts[0].commandLine;
     }

@@ -1,26 +1,15 @@
-// Stands in for the connector as the agent's target: records when it started and with what
-// command line, then stays running until the test releases it.
+// The stand-in process of standin_process_win.h. KX7_STANDIN_LOG names the log it writes, so
+// that tests running side by side in one directory keep their logs apart.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
-#include "tests/e2e/startup_agent/standin_target.h"
+#include "tests/fakes/standin_process_win.h"
 
 namespace {
 
 constexpr DWORD kLongestStayMs = 60000;
-
-std::string Utf8(const std::wstring& text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
-                            nullptr, nullptr);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -34,18 +23,17 @@ int main() {
         return 1;
     }
     const std::wstring path(self, length);
-    const size_t cut = path.rfind(L'\\');
-    if (cut == std::wstring::npos) {
+    if (path.find(L'\\') == std::wstring::npos) {
         return 1;
     }
-    const std::wstring logPath = path.substr(0, cut + 1) + kx7::test::kTargetLogName;
+    const std::wstring logPath = kx7::test::DirectoryOf(path) + L"\\" + KX7_STANDIN_LOG;
 
     char head[64];
     const unsigned long long time =
         (static_cast<unsigned long long>(started.dwHighDateTime) << 32) | started.dwLowDateTime;
     std::snprintf(head, sizeof(head), "%llu\t%lu\t", time,
                   static_cast<unsigned long>(GetCurrentProcessId()));
-    const std::string line = head + Utf8(path + L'\t' + GetCommandLineW() + L'\n');
+    const std::string line = head + kx7::test::Utf8(path + L'\t' + GetCommandLineW() + L'\n');
 
     // Shared for deletion too, so the test can clear the log whenever it likes.
     HANDLE log = CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
@@ -56,13 +44,13 @@ int main() {
     }
     // One write, so a reader never sees half a line.
     DWORD written = 0;
-    WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const BOOL ok = WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(log);
 
-    HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, kx7::test::kTargetReleaseEvent);
+    HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, kx7::test::kStandInReleaseEvent);
     if (release != nullptr) {
         WaitForSingleObject(release, kLongestStayMs);
         CloseHandle(release);
     }
-    return 0;
+    return ok && written == line.size() ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "tests/native/worker/worker_harness.h"
+#include "tests/fakes/worker_harness.h"
 
 #include <utility>
 
@@ -99,6 +99,12 @@ void Connector::Register(sim::SimulatedDrive& drive, uint32_t mask) {
     registry.SetDwordValue(RegRoot::kCurrentUser,
                            DriveBindingKeyPath(codePage, identity.identifier.data()), L"Mode",
                            mask);
+}
+
+sim::SimulatedDrive& Connector::AddRegisteredDrive(char tag, uint32_t mask) {
+    sim::SimulatedDrive& drive = bus.AddDrive(DriveIdentity(tag));
+    Register(drive, mask);
+    return drive;
 }
 
 void Connector::Start() {

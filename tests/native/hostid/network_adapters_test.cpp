@@ -6,19 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/fake_host_sources.h"
+
 namespace kx7 {
 namespace {
 
-class FakeAdapterList : public NetworkAdapterList {
-  public:
-    bool GetAdapters(std::vector<NetworkAdapterRecord>* adapters) override {
-        // A failing platform may leave a partial list behind; the enumeration must not use it.
-        *adapters = records;
-        return obtainable;
-    }
-    std::vector<NetworkAdapterRecord> records;
-    bool obtainable = true;
-};
+using test::FakeAdapterList;
 
 NetworkAdapterRecord Adapter(uint32_t type, const std::string& name, uint8_t lastByte = 0,
                              const std::string& ip = "10.0.0.1") {

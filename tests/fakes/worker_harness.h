@@ -21,6 +21,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_tree_control.h"
 #include "tests/fakes/latin1_code_page.h"
+#include "tests/fakes/recording_shell.h"
 
 namespace kx7::test {
 
@@ -76,19 +77,6 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
     FakeClock& clock_;
 };
 
-class RecordingShell final : public ShellLauncher {
-  public:
-    bool GetModulePath(std::wstring* path) override {
-        *path = L"C:\\Program Files\\KX7\\KX7AutoConnector.exe";
-        return true;
-    }
-    void ShellOpenHidden(const std::wstring& file) override { started.push_back(L"open " + file); }
-    void ShellRunAsHidden(WindowHandle, const std::wstring& file) override {
-        started.push_back(L"runas " + file);
-    }
-    std::vector<std::wstring> started;
-};
-
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
 HostFingerprint MatchingFingerprint();
 void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
@@ -104,6 +92,8 @@ class Connector {
 
     // Binds the drive to this PC: a host entry on the drive and "Mode" in the registry.
     void Register(sim::SimulatedDrive& drive, uint32_t mask);
+    // Adds a drive to the bus, made from DriveIdentity(tag) and bound to this PC for mask.
+    sim::SimulatedDrive& AddRegisteredDrive(char tag, uint32_t mask = 0x1F);
     // Start-up as the window does it: record, fingerprint, initial scan request. The drives on
     // the bus take the fingerprint's date as theirs.
     void Start();
