@@ -95,7 +95,9 @@ endfunction()
 # A GoogleTest executable: native on Linux, or cross-built and run through Wine by CTest.
 # Discovery runs at test time so that building never needs Wine. SERIAL Windows tests change
 # what their Wine prefix holds (the registry, the single running connector): each runs in a Wine
-# slot of its own (see above), never beside another test in the same prefix.
+# slot of its own (see above), never beside another test in the same prefix. The cases of one
+# such program also share the files they leave beside it (a stand-in's log, an installer's):
+# they run one after another, while other programs' cases run beside them.
 function(kx7_test name)
     cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -112,7 +114,7 @@ function(kx7_test name)
     endif()
     set(slot)
     if(ARG_SERIAL AND WIN32)
-        set(slot RESOURCE_GROUPS wine:1 FIXTURES_REQUIRED kx7_wine_slots)
+        set(slot RESOURCE_GROUPS wine:1 RESOURCE_LOCK ${name} FIXTURES_REQUIRED kx7_wine_slots)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 ${slot})
