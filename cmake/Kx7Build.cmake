@@ -114,7 +114,8 @@ function(kx7_test name)
     endif()
     set(slot)
     if(ARG_SERIAL AND WIN32)
-        set(slot RESOURCE_GROUPS wine:1 RESOURCE_LOCK ${name} FIXTURES_REQUIRED kx7_wine_slots)
+        set(slot RESOURCE_GROUPS wine:1 RESOURCE_LOCK ${name}
+                 FIXTURES_REQUIRED kx7_wine_slots)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 ${slot})
