@@ -213,6 +213,24 @@ std::string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
     return narrow;
 }
 
+// What both installers put in DIR on a system from Vista on: the built programs, and the
+// log-on task. This scheduler keeps a task only in part: its description names the agent it
+// starts (the definition's text is tested natively).
+void ExpectProgramsAndLogOnTaskIn(const std::wstring& dir) {
+    for (const wchar_t* program :
+         {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
+        SCOPED_TRACE(program);
+        const std::vector<char> built = FileBytes(ProgramPath(program));
+        ASSERT_FALSE(built.empty());
+        EXPECT_TRUE(FileBytes(dir + L"\\" + program) == built) << "not the built program";
+    }
+    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+    EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir +
+                                  L"\\StonevaultStartupAgent.exe.</Description>"),
+              std::wstring::npos)
+        << "no log-on task for this folder";
+}
+
 // What both installers' tests share: no connector running before, the user's data planted, and
 // the connector a test started ended and forgotten afterwards.
 class InstalledConnector : public ::testing::Test {
@@ -280,13 +298,7 @@ class Installer : public InstalledConnector {
 
     // The programs in DIR, and the log-on start and Add/Remove Programs entry naming them.
     void ExpectInstalledAt(const std::wstring& dir) {
-        for (const wchar_t* program :
-             {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
-            SCOPED_TRACE(program);
-            const std::vector<char> built = FileBytes(ProgramPath(program));
-            ASSERT_FALSE(built.empty());
-            EXPECT_TRUE(FileBytes(dir + L"\\" + program) == built) << "not the built program";
-        }
+        ExpectProgramsAndLogOnTaskIn(dir);
         EXPECT_TRUE(Exists(dir + L"\\Uninstall.exe"));
         EXPECT_EQ(MachineText(kUninstallKey, L"DisplayName"), L"KX7 HostPair Auto Connector");
         EXPECT_EQ(MachineText(kUninstallKey, L"DisplayVersion"), L"2.0.5.3");
@@ -297,13 +309,6 @@ class Installer : public InstalledConnector {
                   L"\"" + dir + L"\\Uninstall.exe\"");
         EXPECT_EQ(MachineText(kUninstallKey, L"QuietUninstallString"),
                   L"\"" + dir + L"\\Uninstall.exe\" /S");
-        // From Vista on the log-on start is the task, which this scheduler keeps only in part:
-        // its description names the agent it starts. The definition's text is tested natively.
-        EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
-        EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir +
-                                      L"\\StonevaultStartupAgent.exe.</Description>"),
-                  std::wstring::npos)
-            << "no log-on task for this folder";
     }
 };
 
@@ -458,20 +463,7 @@ class Msi : public InstalledConnector {
         EXPECT_EQ(MachineText(entry, L"UninstallString").rfind(L"MsiExec.exe /X{", 0), 0u)
             << "not removed by the installer service";
 
-        for (const wchar_t* program :
-             {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe", L"KX7HostCheck.exe"}) {
-            SCOPED_TRACE(program);
-            const std::vector<char> built = FileBytes(ProgramPath(program));
-            ASSERT_FALSE(built.empty());
-            EXPECT_TRUE(FileBytes(dir_ + L"\\" + program) == built) << "not the built program";
-        }
-        // From Vista on the log-on start is the task, which this scheduler keeps only in part:
-        // its description names the agent it starts. The definition's text is tested natively.
-        EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
-        EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir_ +
-                                      L"\\StonevaultStartupAgent.exe.</Description>"),
-                  std::wstring::npos)
-            << "no log-on task for this folder";
+        ExpectProgramsAndLogOnTaskIn(dir_);
     }
 
     const std::wstring publisherDir_ = ProgramFiles32() + L"\\Stonevault";
