@@ -243,11 +243,32 @@ class InstalledConnector : public ::testing::Test {
         DeleteUserKey(L"SOFTWARE\\Stonevault");
     }
 
+    // The connector must have ended as by Exit: WM_CLOSE to its window, exit code 0.
+    void ExpectConnectorEnded() {
+        ASSERT_EQ(WaitForSingleObject(process_, 0), WAIT_OBJECT_0) << "the connector still runs";
+        DWORD code = 1234;
+        GetExitCodeProcess(process_, &code);
+        EXPECT_EQ(code, 0u) << "not ended as by Exit";
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+
+    // Removed: the connector ended as by Exit, DIR and its publisher's folder gone with the
+    // log-on start, and the user's own data kept.
+    void ExpectRemoved(const std::wstring& dir, const std::wstring& publisherDir) {
+        ExpectConnectorEnded();
+        EXPECT_FALSE(Exists(dir));
+        EXPECT_FALSE(Exists(publisherDir));
+        EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+        EXPECT_EQ(LogonTaskXml(), L"<absent>");
+        ExpectUserDataKept();
+    }
+
     HANDLE process_ = nullptr;  // the installed connector, when one was started
 };
 
 // The NSIS installer: where a silent install puts everything, then the log-on start. The
-// x86_64 build runs a 64-bit copy of it, which keeps the shipped one's folder and registry view.
+// x86_64 build runs a 64-bit copy of it, which keeps the shipped one's registry view.
 const std::wstring kOtherDir = L"C:\\My Apps\\KX7";
 const std::wstring kStaleDir = L"C:\\Old KX7";
 
@@ -342,16 +363,7 @@ TEST_F(Installer, SilentInstallAndUninstallWithTheConnectorRunning) {
     EXPECT_TRUE(WaitUntil([] { return !MachineKeyExists(kUninstallKey); }, kUninstallTimeoutMs))
         << "the uninstall did not finish";
 
-    ASSERT_EQ(WaitForSingleObject(process_, 0), WAIT_OBJECT_0) << "the connector still runs";
-    DWORD connectorCode = 1234;
-    GetExitCodeProcess(process_, &connectorCode);
-    EXPECT_EQ(connectorCode, 0u) << "not ended as by Exit";
-
-    EXPECT_FALSE(Exists(kInstallDir));
-    EXPECT_FALSE(Exists(kPublisherDir));
-    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
-    EXPECT_EQ(LogonTaskXml(), L"<absent>");
-    ExpectUserDataKept();
+    ExpectRemoved(kInstallDir, kPublisherDir);
 }
 
 // Installing again into another folder, in both orders, leaves one copy whose log-on start and
@@ -442,16 +454,6 @@ class Msi : public InstalledConnector {
         InstalledConnector::TearDown();
     }
 
-    // The connector must have ended as by Exit: WM_CLOSE to its window, exit code 0.
-    void ExpectConnectorEnded() {
-        ASSERT_EQ(WaitForSingleObject(process_, 0), WAIT_OBJECT_0) << "the connector still runs";
-        DWORD code = 1234;
-        GetExitCodeProcess(process_, &code);
-        EXPECT_EQ(code, 0u) << "not ended as by Exit";
-        CloseHandle(process_);
-        process_ = nullptr;
-    }
-
     // Exactly one Add/Remove Programs entry, of this version, and everything it installs.
     void ExpectInstalled(const wchar_t* version) {
         const std::vector<std::wstring> entries = ProductEntries();
@@ -495,13 +497,8 @@ TEST_F(Msi, InstallUpgradeRefuseDowngradeAndRemoveWithTheConnectorRunning) {
 
     ASSERT_NO_FATAL_FAILURE(StartConnector());
     ASSERT_EQ(RunMsiexec(L"/x " + nextPackage, L"msi-remove.log"), 0u);
-    ExpectConnectorEnded();
     EXPECT_TRUE(ProductEntries().empty());
-    EXPECT_FALSE(Exists(dir_));
-    EXPECT_FALSE(Exists(publisherDir_));
-    EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
-    EXPECT_EQ(LogonTaskXml(), L"<absent>");
-    ExpectUserDataKept();
+    ExpectRemoved(dir_, publisherDir_);
 }
 
 // The MSI replaces a copy of the NSIS installer's, and the NSIS installer one of the MSI's: one
