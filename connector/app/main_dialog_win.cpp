@@ -3,6 +3,7 @@
 #include <dbt.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "connector/app/device_seams_win.h"
 #include "connector/app/resource.h"
@@ -11,6 +12,7 @@
 #include "connector/hostid/system_info.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"
+#include "connector/platform/event_log.h"
 #include "connector/platform/guid_win.h"
 #include "connector/platform/registry.h"
 #include "connector/platform/system_message.h"
@@ -61,6 +63,29 @@ bool InterfaceNameOf(LPARAM data, std::wstring* name) {
     return true;
 }
 
+// The version the program's version resource states, as "2.0.5.3". Read from the resource
+// itself: the version DLL that would parse it is not one of the system's known DLLs.
+std::wstring ProgramVersion() {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    HGLOBAL loaded = info != nullptr ? LoadResource(module, info) : nullptr;
+    const auto* data = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    const DWORD size = info != nullptr ? SizeofResource(module, info) : 0;
+    // The fixed part follows the block's header and key at a 32-bit boundary; its signature
+    // marks it.
+    for (DWORD at = 0; data != nullptr && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO fixed;
+        std::memcpy(&fixed, data + at, sizeof(fixed));
+        if (fixed.dwSignature == VS_FFI_SIGNATURE) {
+            return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." +
+                   std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
+                   std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." +
+                   std::to_wstring(LOWORD(fixed.dwFileVersionLS));
+        }
+    }
+    return std::wstring();
+}
+
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -70,7 +95,9 @@ unsigned __stdcall ConnectThreadEntry(void* param) {
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
 CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
-    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent), m_bHideMode(hideMode ? 1 : 0) {
+    : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent),
+      m_bHideMode(hideMode ? 1 : 0),
+      m_audit(&SystemEventLog()) {
     if (CWinApp* app = AfxGetApp()) {
         m_hIcon = app->LoadIconResource(IDR_MAINFRAME);
     }
@@ -79,7 +106,8 @@ CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
     m_state = std::make_unique<ConnectorState>(
         m_settings, *this,
         ConnectorServices{SystemClock(), SystemRegistry(), ConnectorDeviceInterfaces(),
-                          SystemCodePage(), SystemShellLauncher(), &SystemFingerprintCollector()});
+                          SystemCodePage(), SystemShellLauncher(), &SystemFingerprintCollector(),
+                          &SystemEventLog()});
 }
 
 CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
@@ -141,6 +169,7 @@ BOOL CKX7AutoConnectorDlg::PreTranslateMessage(MSG* msg) {
 
 BOOL CKX7AutoConnectorDlg::OnInitDialog() {
     CTrayDialog::OnInitDialog();
+    m_audit.ConnectorStarted(ProgramVersion(), HideMode());
 
     if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
         wchar_t about[256] = {};
@@ -328,8 +357,12 @@ LRESULT CKX7AutoConnectorDlg::OnEndSession(WPARAM ending, LPARAM) {
     // minute) is not waited for: the drive stays locked, as it would once the PC is off.
     m_bSessionEnding = true;
     m_state->RequestQuit();
-    if (m_hWorkerThread != nullptr &&
-        WaitForSingleObject(m_hWorkerThread, kSessionEndWorkerWaitMs) != WAIT_OBJECT_0) {
+    const bool workerEnded =
+        m_hWorkerThread == nullptr ||
+        WaitForSingleObject(m_hWorkerThread, kSessionEndWorkerWaitMs) == WAIT_OBJECT_0;
+    // Written here: once this returns, the system may end the process at any moment.
+    ReportEnded();
+    if (!workerEnded) {
         HideTrayIcon();
         // The worker may hold any lock of the process (the heap's, say), so nothing that
         // cleans up may run after it is stopped: the process ends here, as the system would
@@ -341,6 +374,7 @@ LRESULT CKX7AutoConnectorDlg::OnEndSession(WPARAM ending, LPARAM) {
 }
 
 LRESULT CKX7AutoConnectorDlg::OnDestroy(WPARAM wParam, LPARAM lParam) {
+    ReportEnded();
     KillTimer(m_hWnd, TICK_TIMER_ID);
     if (m_deviceTree != nullptr) {
         m_deviceTree->ReleaseAll();
@@ -378,6 +412,13 @@ void CKX7AutoConnectorDlg::RequestQuit() {
     // come to end the run.
     if (m_hWorkerThread == nullptr) {
         PostQuitMessage(0);
+    }
+}
+
+void CKX7AutoConnectorDlg::ReportEnded() {
+    if (!m_bEndReported) {
+        m_bEndReported = true;
+        m_audit.ConnectorEnded(ProgramVersion(), HideMode());
     }
 }
 

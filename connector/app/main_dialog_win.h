@@ -17,6 +17,7 @@
 #include "connector/app/tray_dialog_win.h"
 #include "connector/devtree/device_tree.h"
 #include "connector/devtree/tree_control_win.h"
+#include "connector/engine/audit_trail.h"
 #include "connector/engine/settings.h"
 #include "connector/engine/worker/connector_state.h"
 
@@ -96,8 +97,12 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
     // The orderly end: no new pass, the running one finishes, then the worker's done message
     // ends the run. Without a worker the run ends at once.
     void RequestQuit();
+    // Writes the end of the run to the event log, once, however the run ends.
+    void ReportEnded();
 
     const int32_t m_bHideMode;
+    AuditTrail m_audit;
+    bool m_bEndReported = false;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;  // owned; the window's small icon
     ConnectorSettings m_settings;

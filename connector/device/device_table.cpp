@@ -15,8 +15,6 @@ namespace kx7 {
 namespace {
 
 constexpr uint16_t kKx7VendorId = 0x6B2F;
-constexpr uint16_t kKx7ProductId = 0x1180;
-constexpr uint16_t kKx7FipsProductId = 0x1181;
 
 // The path components are matched as the platform spells them, case and all. A component at
 // position 0 does not count: a real interface path always starts with its "\\?\" prefix.
@@ -69,6 +67,7 @@ bool ReadDriveInfo(ScsiPassThrough& drive, Clock& clock, DeviceTable* table, siz
     }
     // Bytes 0-15 only: byte 16 stays the zero that ends the identifier as text.
     std::memcpy(table->driveId[slot], identity.driveId.data(), identity.driveId.size());
+    table->productId[slot] = identity.productId;
     std::array<uint8_t, kInquiryLength> inquiry{};
     return Inquiry(drive, clock, &inquiry);
 }

@@ -17,6 +17,9 @@ constexpr size_t kDeviceTableSlots = 20;
 constexpr size_t kDevicePathChars = 260;  // terminator included
 constexpr size_t kDriveIdBytes = 17;      // 16 identifier bytes and a zero byte that stays zero
 
+constexpr uint16_t kKx7ProductId = 0x1180;
+constexpr uint16_t kKx7FipsProductId = 0x1181;
+
 constexpr uint8_t kInterfaceKindCdrom = 0;  // a locked drive's virtual CD-ROM
 constexpr uint8_t kInterfaceKindDisk = 1;   // an unlocked drive's own disk
 
@@ -26,6 +29,8 @@ struct DeviceTable {
     uint8_t driveId[kDeviceTableSlots][kDriveIdBytes];
     uint8_t firmwareMajor[kDeviceTableSlots];
     uint8_t firmwareMinor[kDeviceTableSlots];
+    // Which model answered (0x1180 or its FIPS sibling 0x1181), for the audit trail.
+    uint16_t productId[kDeviceTableSlots];
     int32_t mode[kDeviceTableSlots];
 };
 

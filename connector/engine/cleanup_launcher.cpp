@@ -5,16 +5,16 @@ namespace kx7 {
 const wchar_t kCleanupToolWin7[] = L"SVCleanRegWin7.exe";
 const wchar_t kCleanupToolXp[] = L"SVCleanRegXP.exe";
 
-void LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandle owner) {
+std::wstring LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandle owner) {
     std::wstring modulePath;
     if (!shell.GetModulePath(&modulePath)) {
-        return;
+        return std::wstring();
     }
     // A path without any backslash gives no directory to look in; guessing one (the current
     // directory, say) could start a stranger's program with elevation.
     const size_t cut = modulePath.rfind(L'\\');
     if (cut == std::wstring::npos) {
-        return;
+        return std::wstring();
     }
     // Joined by hand: the wide "%s" conversion means different things to different C libraries.
     std::wstring tool = modulePath.substr(0, cut);
@@ -26,6 +26,7 @@ void LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandl
         tool += kCleanupToolWin7;
         shell.ShellRunAsHidden(owner, tool);
     }
+    return tool;
 }
 
 }  // namespace kx7

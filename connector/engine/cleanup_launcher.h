@@ -38,7 +38,8 @@ extern const wchar_t kCleanupToolXp[];    // "SVCleanRegXP.exe"
 
 // Starts the tool fitting osVersion from the connector's own directory without waiting for
 // it; owner owns the elevation prompt. Starts nothing when the own path cannot be had whole or
-// holds no directory.
-void LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandle owner);
+// holds no directory. Returns the tool's path as it was handed to the shell, or empty when
+// nothing was started.
+std::wstring LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, WindowHandle owner);
 
 }  // namespace kx7

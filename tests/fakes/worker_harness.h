@@ -77,6 +77,24 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
     FakeClock& clock_;
 };
 
+// The events the worker writes, one line each: the ID, I, W or A (information, warning, audit
+// success) and the insertion strings joined by "|".
+class RecordingEventLog final : public EventLog {
+  public:
+    void Report(EventType type, uint32_t eventId,
+                const std::vector<std::wstring>& strings) override {
+        std::wstring line = std::to_wstring(eventId) + L" " +
+                            (type == EventType::kWarning        ? L"W"
+                             : type == EventType::kAuditSuccess ? L"A"
+                                                                : L"I");
+        for (size_t i = 0; i < strings.size(); ++i) {
+            line += (i == 0 ? L" " : L"|") + strings[i];
+        }
+        lines.push_back(line);
+    }
+    std::vector<std::wstring> lines;
+};
+
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
 HostFingerprint MatchingFingerprint();
 void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
@@ -110,6 +128,7 @@ class Connector {
     Latin1CodePage codePage;
     RecordingShell shell;
     RecordingView view{clock};
+    RecordingEventLog events;
     HostFingerprint fingerprint = MatchingFingerprint();
     std::unique_ptr<ConnectorState> state;
     // The window's device tracking, fed with the bus's notifications.

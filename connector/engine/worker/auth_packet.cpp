@@ -138,28 +138,38 @@ std::wstring DeviceSerialFromPath(const std::wstring& devicePath) {
     return text;
 }
 
-std::wstring IdentityMismatchText(const RegisteredPcRecord& record,
-                                  const HostFingerprint& fingerprint, uint32_t bindingMask) {
+IdentityMismatch FindIdentityMismatch(const RegisteredPcRecord& record,
+                                      const HostFingerprint& fingerprint, uint32_t bindingMask) {
+    IdentityMismatch found;
     std::wstring detail;
     if ((bindingMask & kBindMacAddress) && record.m_strMacId != fingerprint.m_strMacId) {
+        found = {L"MAC ID", record.m_strMacId, fingerprint.m_strMacId, std::wstring()};
         detail = L"Nic #" + Decimal(record.m_nNicIndex) + L" Name : " + record.m_strNicDescription +
                  L"\r\n" + L"Entry   MAC ID : " + record.m_strMacId + L"\r\n" +
                  L"Current MAC ID : " + fingerprint.m_strMacId + L"\r\n";
     } else if ((bindingMask & kBindDiskSerial) &&
                record.m_strDiskSerial != fingerprint.m_strDiskSerial) {
-        detail = EntryCurrent(L"Disk Serial", record.m_strDiskSerial, fingerprint.m_strDiskSerial);
+        found = {L"Disk Serial", record.m_strDiskSerial, fingerprint.m_strDiskSerial, {}};
     } else if ((bindingMask & kBindComputerName) &&
                record.m_strComputerName != fingerprint.m_strComputerName) {
-        detail =
-            EntryCurrent(L"Computer Name", record.m_strComputerName, fingerprint.m_strComputerName);
+        found = {L"Computer Name", record.m_strComputerName, fingerprint.m_strComputerName, {}};
     } else if ((bindingMask & kBindOsKey) && record.m_strOsKey != fingerprint.m_strOsKey) {
-        detail = EntryCurrent(L"OS Key", record.m_strOsKey, fingerprint.m_strOsKey);
+        found = {L"OS Key", record.m_strOsKey, fingerprint.m_strOsKey, {}};
     } else if ((bindingMask & kBindCpuId) && record.m_strCpuId != fingerprint.m_strCpuId) {
-        detail = EntryCurrent(L"CPU ID", record.m_strCpuId, fingerprint.m_strCpuId);
+        found = {L"CPU ID", record.m_strCpuId, fingerprint.m_strCpuId, {}};
     } else {
-        return std::wstring();
+        return found;
     }
-    return L"Error ! System environment has changed.\r\n\r\n" + detail;
+    if (detail.empty()) {
+        detail = EntryCurrent(found.item.c_str(), found.entry, found.current);
+    }
+    found.text = L"Error ! System environment has changed.\r\n\r\n" + detail;
+    return found;
+}
+
+std::wstring IdentityMismatchText(const RegisteredPcRecord& record,
+                                  const HostFingerprint& fingerprint, uint32_t bindingMask) {
+    return FindIdentityMismatch(record, fingerprint, bindingMask).text;
 }
 
 std::wstring RefusalText(bool statusRead, const std::array<uint8_t, 4>& status) {

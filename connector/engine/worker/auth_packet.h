@@ -58,8 +58,18 @@ std::wstring DeviceSerialFromPath(const std::wstring& devicePath);
 // loaded, or the drive's binding mask is 0. The host check reports the same text.
 extern const wchar_t kNotRegisteredText[];
 
-// The first bound item that differs, as the user is shown it (the whole box text), or empty
-// when every bound item is the same.
+// The first bound item that differs: its name, its registered and current values and the
+// whole box text the user is shown. All empty when every bound item is the same.
+struct IdentityMismatch {
+    std::wstring item;
+    std::wstring entry;
+    std::wstring current;
+    std::wstring text;
+};
+IdentityMismatch FindIdentityMismatch(const RegisteredPcRecord& record,
+                                      const HostFingerprint& fingerprint, uint32_t bindingMask);
+
+// FindIdentityMismatch's box text alone.
 std::wstring IdentityMismatchText(const RegisteredPcRecord& record,
                                   const HostFingerprint& fingerprint, uint32_t bindingMask);
 

@@ -34,7 +34,11 @@ std::wstring InvalidDateText(const SystemTime& date) {
 
 ConnectorState::ConnectorState(const ConnectorSettings& settings, ConnectorView& view,
                                ConnectorServices services)
-    : m_settings(settings), m_nOsVersion(settings.m_nOsVersion), view_(view), services_(services) {}
+    : m_settings(settings),
+      m_nOsVersion(settings.m_nOsVersion),
+      view_(view),
+      services_(services),
+      audit_(services.events) {}
 
 bool ConnectorState::LoadRecordAtStartup() {
     RegisteredPcRecord record;
@@ -156,7 +160,11 @@ void ConnectorState::ConnectWorker() {
             clock.WaitForWake();
         }
         if (CleanupDue()) {
-            LaunchRegistryCleanup(services_.shell, m_nOsVersion, view_.OwnerWindow());
+            const std::wstring tool =
+                LaunchRegistryCleanup(services_.shell, m_nOsVersion, view_.OwnerWindow());
+            if (!tool.empty()) {
+                audit_.CleanupStarted(tool);
+            }
             m_bRemovalPending = 0;
         }
         while (g_bConnectRequested) {
@@ -191,6 +199,7 @@ void ConnectorState::RunPass() {
         const bool loaded = LoadRegisteredRecord(services_.registry, &record);
         PublishRecord(record, loaded);
         if (!loaded) {
+            audit_.DriveNotServed(kEventNotRegistered, DeviceSerial(), kNotRegisteredText);
             view_.ShowAppMessage(kNotRegisteredText);
             EndRequest(requestsAtStart);
             return;
@@ -219,7 +228,9 @@ void ConnectorState::RunPass() {
         return;
     }
     if (PackDate(fingerprint.m_stCollected) > kLatestPackedDate) {
-        view_.ShowAppMessage(InvalidDateText(fingerprint.m_stCollected));
+        const std::wstring text = InvalidDateText(fingerprint.m_stCollected);
+        audit_.DriveNotServed(kEventInvalidDate, DeviceSerial(), text);
+        view_.ShowAppMessage(text);
         EndRequest(requestsAtStart);
         return;
     }
@@ -238,23 +249,29 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
     if (table.interfaceKind[slot] == kInterfaceKindDisk) {
         return;
     }
+    // The outcome of each turn is written to the event log before the user is shown it: a box
+    // may stay up for as long as nobody is at the PC.
+    const std::wstring path(table.devicePath[slot]);
+    const std::wstring serial = DeviceSerialFromPath(path);
     if (!FirmwareSupported(table.firmwareMajor[slot], table.firmwareMinor[slot])) {
-        view_.ShowAppMessage(FirmwareText());
+        const std::wstring text = FirmwareText();
+        audit_.DriveNotServed(kEventFirmwareTooOld, serial, text);
+        view_.ShowAppMessage(text);
         return;
     }
     const auto mask = static_cast<uint32_t>(table.mode[slot]);
     if (mask == 0) {
+        audit_.DriveNotServed(kEventNotRegistered, serial, kNotRegisteredText);
         view_.ShowAppMessage(kNotRegisteredText);
         return;
     }
-    const std::wstring mismatch = IdentityMismatchText(record, fingerprint, mask);
-    if (!mismatch.empty()) {
-        view_.ShowAppMessage(mismatch);
+    const IdentityMismatch mismatch = FindIdentityMismatch(record, fingerprint, mask);
+    if (!mismatch.text.empty()) {
+        audit_.IdentityChanged(serial, mismatch.item, mismatch.entry, mismatch.current);
+        view_.ShowAppMessage(mismatch.text);
         return;
     }
 
-    const std::wstring path(table.devicePath[slot]);
-    const std::wstring serial = DeviceSerialFromPath(path);
     std::unique_ptr<ScsiPassThrough> drive = services_.interfaces.Open(path);
     if (!drive) {
         return;
@@ -285,12 +302,15 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
     std::array<uint8_t, kCommandStatusLength> answer{};
     if (WriteAuthPacket(*drive, clock, ciphertext_.data(),
                         static_cast<uint16_t>(ciphertext_.size()))) {
+        audit_.DriveUnlocked(serial, table.productId[slot], table.firmwareMajor[slot],
+                             table.firmwareMinor[slot], mask);
         clock.SleepMs(kAcceptedWaitMs);
         return;
     }
     clock.SleepMs(kRefusedWaitMs);
     const bool statusRead = ReadCommandStatus(*drive, clock, &answer);
     const std::wstring message = RefusalText(statusRead, answer);
+    audit_.DriveRefused(serial, table.productId[slot], answer[0], message);
     view_.SetLogText(message);
     view_.ShowRefusal(message);
 }

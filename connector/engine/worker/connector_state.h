@@ -12,6 +12,7 @@
 #include "connector/device/device_interfaces.h"
 #include "connector/device/device_table.h"
 #include "connector/devtree/device_tracking.h"
+#include "connector/engine/audit_trail.h"
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"
@@ -69,6 +70,8 @@ struct ConnectorServices {
     // When a pass finds the record that was missing at start-up, the fingerprint taken without
     // it is collected again; without a collector it is kept.
     FingerprintCollector* collector = nullptr;
+    // Where the turns' outcomes are written for the administrator; none, nothing is written.
+    EventLog* events = nullptr;
 };
 
 class ConnectorState final : public DriveNodeTracking {
@@ -141,6 +144,7 @@ class ConnectorState final : public DriveNodeTracking {
 
     ConnectorView& view_;
     ConnectorServices services_;
+    AuditTrail audit_;
     // Counts the requests for a pass (Reconnect, drive arrivals), so a pass can tell whether one
     // came while it ran.
     std::atomic<uint32_t> m_nConnectRequests{0};

@@ -45,6 +45,7 @@ TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
     EXPECT_TRUE(c.view.Texts(ViewCall::kRefusalBox).empty());
     EXPECT_TRUE(c.view.Texts(ViewCall::kLog).empty()) << "an accepted packet leaves the log alone";
+    EXPECT_EQ(c.events.lines, std::vector<std::wstring>{L"2000 A 0123456789A1|KX7|2.0|0x1F"});
     EXPECT_EQ(c.state->DeviceSerial(), L"0123456789A1");
     EXPECT_EQ(c.state->m_nDriveNodes, 1);
     EXPECT_EQ(c.state->m_nUnlockedDisks, 1);
@@ -70,6 +71,8 @@ TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
     EXPECT_GE(c.view.calls[0].atMs, 10 * 500u);
     EXPECT_LT(c.view.calls[0].atMs, 10 * 500u + 1000);
     EXPECT_GE(c.view.calls[1].atMs, 60000u + 10 * 500);
+    const std::wstring notRegistered = L"2003 W (unknown)|" + std::wstring(kNotRegisteredText);
+    EXPECT_EQ(c.events.lines, std::vector<std::wstring>(2, notRegistered));
 
     // Registered but nothing attached: silent, and the request ends.
     Connector registered;
@@ -84,6 +87,7 @@ struct Refusal {
     const char* name;
     std::function<void(sim::SimulatedDrive&, Connector&)> arrange;
     std::wstring text;
+    const wchar_t* code;  // as the event names it
 };
 
 class DriveRefusal : public ::testing::TestWithParam<Refusal> {};
@@ -100,15 +104,18 @@ TEST_P(DriveRefusal, IsShownInTheLogAndInABox) {
     EXPECT_EQ(c.view.Texts(ViewCall::kRefusalBox), std::vector<std::wstring>{GetParam().text});
     EXPECT_EQ(c.view.Texts(ViewCall::kLog), std::vector<std::wstring>{GetParam().text});
     EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
+    EXPECT_EQ(c.events.lines,
+              std::vector<std::wstring>{L"2001 W 0123456789A1|KX7|" +
+                                        std::wstring(GetParam().code) + L"|" + GetParam().text});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, DriveRefusal,
     ::testing::Values(
         Refusal{"Disabled", [](sim::SimulatedDrive& d, Connector&) { d.SetHostPairEnabled(false); },
-                L"The HostPair mode is disable. After changing the KX7 setup, use."},
+                L"The HostPair mode is disable. After changing the KX7 setup, use.", L"27"},
         Refusal{"NoHost", [](sim::SimulatedDrive& d, Connector&) { d.ClearHosts(); },
-                L"Empty Host PC ID !"},
+                L"Empty Host PC ID !", L"28"},
         Refusal{"WrongCheckValue",
                 [](sim::SimulatedDrive& d, Connector& c) {
                     d.ClearHosts();
@@ -116,24 +123,24 @@ INSTANTIATE_TEST_SUITE_P(
                     host.checkValues[sim::kSimItemOsKey] ^= 1;
                     d.AddHost(host);
                 },
-                L"Can't find PC ID !"},
+                L"Can't find PC ID !", L"29"},
         Refusal{"Expired",
                 [](sim::SimulatedDrive& d, Connector& c) {
                     d.ClearHosts();
                     d.AddHost(HostFor(c.fingerprint, kAllItems, sim::PackSimDate(2026, 12, 7)));
                 },
-                L"The system authentication has expired !"},
+                L"The system authentication has expired !", L"30"},
         Refusal{"OtherCode",
                 [](sim::SimulatedDrive& d, Connector&) {
                     d.SetAuthPacketJudge([](const uint8_t*, size_t) { return uint8_t{77}; });
                 },
-                L"KX7 Invalid Error code !, Cmd = 41, Err Code = 77"},
+                L"KX7 Invalid Error code !, Cmd = 41, Err Code = 77", L"77"},
         Refusal{"StatusReadFails",
                 [](sim::SimulatedDrive& d, Connector&) {
                     d.SetCheckCondition(SimCommand::kReadCommandStatus, true);
                     d.SetAuthPacketJudge([](const uint8_t*, size_t) { return uint8_t{29}; });
                 },
-                L"KX7 System Error !, Cmd = 0, Err Code = 0"}),
+                L"KX7 System Error !, Cmd = 0, Err Code = 0", L"0"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST(ConnectWorker, GatesBeforeThePacket) {
@@ -170,6 +177,12 @@ TEST(ConnectWorker, GatesBeforeThePacket) {
                           k.mode == 0 ? std::wstring(kNotRegisteredText)
                                       : L"Can't support KX7 firmware version ! (Above V1.19)"})
                 << where;
+            EXPECT_EQ(c.events.lines,
+                      std::vector<std::wstring>{
+                          k.mode == 0 ? L"2003 W 0123456789A1|" + std::wstring(kNotRegisteredText)
+                                      : L"2004 W 0123456789A1|Can't support KX7 firmware "
+                                        L"version ! (Above V1.19)"})
+                << where;
         }
     }
 }
@@ -186,6 +199,8 @@ TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
     EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
               std::vector<std::wstring>{L"Error ! System environment has changed.\r\n\r\nDisk "
                                         L"Serial : Entry( WD-WCC4N1234567 ), Current( NEW-DISK )"});
+    EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
+                                  L"2002 W 0123456789A1|Disk Serial|WD-WCC4N1234567|NEW-DISK"});
     EXPECT_FALSE(drive.unlocked());
 }
 
@@ -202,6 +217,9 @@ TEST(ConnectWorker, InvalidDateEndsThePass) {
     EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
               std::vector<std::wstring>{
                   L"Error ! Invalid system date(10000-1-2).\r\n\r\nPlease reconnect KX7."});
+    EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
+                                  L"2005 W 0123456789A1|Error ! Invalid system date(10000-1-2)."
+                                  L"\r\n\r\nPlease reconnect KX7."});
     EXPECT_EQ(drive.CountOf(SimCommand::kReadDeviceStatus), 0u);
 }
 
@@ -295,6 +313,8 @@ TEST(ConnectWorker, CleanupStartsOncePerRemovalAfterTenTicks) {
             os == 0 ? L"open C:\\Program Files\\Stone vault\\SVCleanRegXP.exe"
                     : L"runas C:\\Program Files\\Stone vault\\SVCleanRegWin7.exe";
         EXPECT_EQ(c.shell.Started(), std::vector<std::wstring>{expected});
+        EXPECT_EQ(c.events.lines,
+                  std::vector<std::wstring>{L"3000 I " + expected.substr(expected.find(L' ') + 1)});
     }
 
     Connector off;

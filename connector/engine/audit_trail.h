@@ -1,0 +1,48 @@
+// What the connector leaves in the system's event log, so that an administrator can tell who
+// unlocked which drive on which PC and why a drive was not unlocked. Each event has its own ID
+// in the connector's message table (audit_events.mc beside the program), which holds the texts
+// the insertion strings go into. Nothing secret is written: not a drive's identifier, its key
+// or the packet; the serial and the identity items that the user's own box shows are.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "connector/platform/event_log.h"
+
+namespace kx7 {
+
+constexpr uint32_t kEventConnectorStarted = 1000;  // version, hide mode
+constexpr uint32_t kEventConnectorEnded = 1001;    // version, hide mode
+constexpr uint32_t kEventDriveUnlocked = 2000;     // serial, product, firmware, binding mask
+constexpr uint32_t kEventDriveRefused = 2001;      // serial, product, refusal code, text shown
+constexpr uint32_t kEventIdentityChanged = 2002;   // serial, item, registered and current value
+constexpr uint32_t kEventNotRegistered = 2003;     // serial, text shown
+constexpr uint32_t kEventFirmwareTooOld = 2004;    // serial, text shown
+constexpr uint32_t kEventInvalidDate = 2005;       // serial, text shown
+constexpr uint32_t kEventCleanupStarted = 3000;    // tool path
+
+// Writes the events through log; without a log (a test that does not look) nothing is written.
+class AuditTrail {
+  public:
+    explicit AuditTrail(EventLog* log) : log_(log) {}
+
+    void ConnectorStarted(const std::wstring& version, bool hideMode);
+    void ConnectorEnded(const std::wstring& version, bool hideMode);
+    void DriveUnlocked(const std::wstring& serial, uint16_t productId, uint8_t firmwareMajor,
+                       uint8_t firmwareMinor, uint32_t bindingMask);
+    void DriveRefused(const std::wstring& serial, uint16_t productId, uint8_t code,
+                      const std::wstring& text);
+    void IdentityChanged(const std::wstring& serial, const std::wstring& item,
+                         const std::wstring& entry, const std::wstring& current);
+    // kEventNotRegistered, kEventFirmwareTooOld or kEventInvalidDate; serial may be empty where
+    // no drive is known yet.
+    void DriveNotServed(uint32_t eventId, const std::wstring& serial, const std::wstring& text);
+    void CleanupStarted(const std::wstring& toolPath);
+
+  private:
+    void Report(EventType type, uint32_t eventId, std::vector<std::wstring> strings);
+    EventLog* log_;
+};
+
+}  // namespace kx7
