@@ -91,15 +91,16 @@ function(kx7_library name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE kx7_warnings)
 endfunction()
 
-# kx7_test(NAME [SERIAL] SOURCES ... [DEPS ...])
+# kx7_test(NAME [SERIAL] [EVENTLOG] SOURCES ... [DEPS ...])
 # A GoogleTest executable: native on Linux, or cross-built and run through Wine by CTest.
 # Discovery runs at test time so that building never needs Wine. SERIAL Windows tests change
 # what their Wine prefix holds (the registry, the single running connector): each runs in a Wine
 # slot of its own (see above), never beside another test in the same prefix. The cases of one
 # such program also share the files they leave beside it (a stand-in's log, an installer's):
-# they run one after another, while other programs' cases run beside them.
+# they run one after another, while other programs' cases run beside them. EVENTLOG Windows
+# tests find what their programs reported to the event log in NAME-eventlog.txt beside them.
 function(kx7_test name)
-    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL;EVENTLOG" "" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     if(WIN32)
@@ -116,6 +117,10 @@ function(kx7_test name)
     if(ARG_SERIAL AND WIN32)
         set(slot RESOURCE_GROUPS wine:1 RESOURCE_LOCK ${name}
                  FIXTURES_REQUIRED kx7_wine_slots)
+    endif()
+    if(ARG_EVENTLOG AND WIN32)
+        list(APPEND slot ENVIRONMENT
+             KX7_WINE_EVENTLOG=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name}-eventlog.txt)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          EXTRA_ARGS --gtest_color=no PROPERTIES TIMEOUT 120 ${slot})

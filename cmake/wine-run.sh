@@ -34,6 +34,12 @@ esac
 export WINEARCH="$arch"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# A test that reads what its programs reported to the event log names a file for it: Wine
+# writes each report to its debug output (the event's ID with the call, then each string).
+if [ -n "${KX7_WINE_EVENTLOG:-}" ]; then
+    export WINEDEBUG=-all,fixme+advapi,+eventlog
+    exec 2>>"$KX7_WINE_EVENTLOG"
+fi
 
 if [ -n "$stop" ]; then
     for slot in "$prefix"-slot*; do

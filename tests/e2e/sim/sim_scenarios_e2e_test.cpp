@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,56 @@ std::string Field(const std::string& answer, const std::string& key) {
     return answer.substr(start, answer.find(' ', start) - start);
 }
 
+// Wine's debug output holds each event report: the call with its type and ID, then one line per
+// string, written by the reporting thread (the first field of each line).
+std::wstring DebugString(const std::string& line) {
+    std::wstring out;
+    const size_t begin = line.find("L\"") + 2;
+    for (size_t i = begin; i + 1 < line.size(); ++i) {
+        if (line[i] != '\\') {
+            out += static_cast<wchar_t>(line[i]);
+        } else if (line[++i] == 'x') {
+            out += static_cast<wchar_t>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+            i += 4;
+        } else {
+            out += line[i] == 'r' ? L'\r' : line[i] == 'n' ? L'\n' : static_cast<wchar_t>(line[i]);
+        }
+    }
+    return out;
+}
+
+// The events reported since offset of the file, as "<id> <I|W|A> <string>|<string>...".
+std::vector<std::wstring> ReportedEvents(std::streamoff offset) {
+    std::ifstream in(ProgramPath(L"kx7_sim_e2e_tests-eventlog.txt").c_str());
+    in.seekg(offset);
+    std::vector<std::wstring> events;
+    std::map<std::string, size_t> lastOfThread;
+    for (std::string line; std::getline(in, line);) {
+        const std::string thread = line.substr(0, line.find(':'));
+        const size_t call = line.find(":ReportEventW (");
+        if (call != std::string::npos) {
+            const size_t type = line.find(',', call) + 1;
+            const size_t id = line.find(',', line.find(',', type) + 1) + 1;
+            const char kind = line.substr(type, 6) == "0x0002"   ? 'W'
+                              : line.substr(type, 6) == "0x0008" ? 'A'
+                                                                 : 'I';
+            events.push_back(std::to_wstring(std::stoul(line.substr(id, 10), nullptr, 16)) + L" " +
+                             wchar_t(kind) + L" ");
+            lastOfThread[thread] = events.size();
+        } else if (line.find(":eventlog:ReportEventW") != std::string::npos &&
+                   lastOfThread.count(thread)) {
+            std::wstring& event = events[lastOfThread[thread] - 1];
+            event += (event.back() == L' ' ? L"" : L"|") + DebugString(line);
+        }
+    }
+    return events;
+}
+
+std::streamoff EventLogEnd() {
+    std::ifstream in(ProgramPath(L"kx7_sim_e2e_tests-eventlog.txt").c_str(), std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
 class SimulatedDrives : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -39,6 +90,7 @@ class SimulatedDrives : public ::testing::Test {
         DeleteUserKey(kAgentKey);
         ASSERT_TRUE(WriteUserDword(kSettingsKey, L"Interval", 2));  // a 1 s settle wait
         DeleteFileW(StandInLog().c_str());
+        eventsFrom = EventLogEnd();
         // This PC is registered before the connector starts, so its first pass stays silent.
         ASSERT_EQ(Pair(L"this none KX7NOTHING000000 --print").rfind("host none ", 0), 0u);
     }
@@ -121,6 +173,7 @@ class SimulatedDrives : public ::testing::Test {
 
     ChildProcess connector;
     HWND window = nullptr;
+    std::streamoff eventsFrom = 0;
 };
 
 TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem) {
@@ -180,6 +233,17 @@ TEST_F(SimulatedDrives, PairedDriveUnlocksAndRefusalsAreShownAsTheDriveGivesThem
     EXPECT_EQ(Dismiss(box), L"Can't support KX7 firmware version ! (Above V1.19)");
     EXPECT_EQ(Field(Sim("status old"), "auth"), "0");
     ExitAndExpectCleanEnd();
+
+    // Each outcome is in the event log too, as an administrator collects it.
+    std::vector<std::wstring> expected = {L"1000 I 2.0.5.3|no", L"2000 A GOOD0001|KX7|2.0|0x1D"};
+    for (int i = 0; i < 6; ++i) {
+        const wchar_t* codes[] = {L"27", L"28", L"29", L"30", L"99", L"0"};
+        expected.push_back(L"2001 W REFUSE" + std::to_wstring(i + 1) + L"|KX7|" + codes[i] + L"|" +
+                           cases[i].text);
+    }
+    expected.push_back(L"2004 W SIMSERIAL008|Can't support KX7 firmware version ! (Above V1.19)");
+    expected.push_back(L"1001 I 2.0.5.3|no");
+    EXPECT_EQ(ReportedEvents(eventsFrom), expected);
 }
 
 TEST_F(SimulatedDrives, TwoDrivesOfWhichTheFirstRefusesAreServedInTurn) {
@@ -222,6 +286,11 @@ TEST_F(SimulatedDrives, UnregisteredPcIsToldWhenADriveArrives) {
     EXPECT_EQ(Dismiss(box), kNotRegistered);
     EXPECT_EQ(Field(Sim("status lonely"), "calls"), "0") << "the drive is never asked";
     ExitAndExpectCleanEnd();
+    // At start-up no drive is known; later, the one whose arrival the window shows.
+    EXPECT_EQ(ReportedEvents(eventsFrom),
+              (std::vector<std::wstring>{
+                  L"1000 I 2.0.5.3|no", std::wstring(L"2003 W (unknown)|") + kNotRegistered,
+                  std::wstring(L"2003 W SIMSERIAL001|") + kNotRegistered, L"1001 I 2.0.5.3|no"}));
 }
 
 TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
@@ -339,6 +408,51 @@ TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithou
     DWORD code = 1234;
     ASSERT_TRUE(connector.WaitExit(0, &code));
     EXPECT_EQ(code, 0u);
+}
+
+// The shipped program's message table gives each event its text, as Event Viewer shows it.
+TEST(EventMessages, TheConnectorFormatsEachEvent) {
+    HMODULE module = LoadLibraryExW(ProgramPath(L"KX7AutoConnector.exe").c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    const std::vector<std::pair<DWORD, std::wstring>> cases = {
+        {1000, L"KX7 HostPair Auto Connector %1 started (hide mode: %2).\r\n"},
+        {1001, L"KX7 HostPair Auto Connector %1 ended (hide mode: %2).\r\n"},
+        {2000,
+         L"A KX7 drive accepted this PC's authentication and unlocks.\r\nDevice serial: "
+         L"%1\r\nProduct: %2\r\nFirmware version: %3\r\nBinding mask: %4\r\n"},
+        {2001,
+         L"A KX7 drive refused this PC's authentication and stays locked.\r\nDevice "
+         L"serial: %1\r\nProduct: %2\r\nRefusal code: %3\r\nMessage shown: %4\r\n"},
+        {2002,
+         L"A KX7 drive was not unlocked: an identity item it is bound to differs from the "
+         L"one registered for this PC.\r\nDevice serial: %1\r\nItem: %2\r\nRegistered: "
+         L"%3\r\nCurrent: %4\r\n"},
+        {2003,
+         L"A KX7 drive was not unlocked: this PC is not registered for it.\r\nDevice "
+         L"serial: %1\r\nMessage shown: %2\r\n"},
+        {2004,
+         L"A KX7 drive was not unlocked: its firmware is older than this program "
+         L"supports.\r\nDevice serial: %1\r\nMessage shown: %2\r\n"},
+        {2005,
+         L"No KX7 drive was unlocked: this PC's date is invalid.\r\nDevice serial: "
+         L"%1\r\nMessage shown: %2\r\n"},
+        {3000,
+         L"An unlocked KX7 drive was removed, and the registry cleanup tool was started: "
+         L"%1\r\n"},
+    };
+    // Each insertion string names itself, so the text comes back as the table holds it.
+    DWORD_PTR samples[] = {reinterpret_cast<DWORD_PTR>(L"%1"), reinterpret_cast<DWORD_PTR>(L"%2"),
+                           reinterpret_cast<DWORD_PTR>(L"%3"), reinterpret_cast<DWORD_PTR>(L"%4")};
+    for (const auto& [id, text] : cases) {
+        wchar_t out[1024] = {};
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id,
+                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), out, 1024,
+                           reinterpret_cast<va_list*>(samples));
+        EXPECT_EQ(std::wstring(out, length), text) << id;
+    }
+    FreeLibrary(module);
 }
 
 }  // namespace
