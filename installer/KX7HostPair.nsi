@@ -23,6 +23,8 @@ SetCompressor /SOLID lzma
 !define PRODUCT "KX7 HostPair Auto Connector"
 !define PUBLISHER "Stonevault"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KX7HostPair"
+; The connector's event source: Event Viewer takes the texts of its events from the program.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\KX7 HostPair"
 !define CONNECTOR_CLASS "KX7AutoConnector_Class"
 !define CONNECTOR_TITLE "KX7 HostPair Auto Connector"
 ; A connector in the middle of a pass finishes it first, which may mean a message of it that
@@ -210,6 +212,9 @@ Section "Install"
         MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} could not be set to start when you log on (error $0). Start it from its folder instead." /SD IDOK
     ${EndIf}
 
+    WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\KX7AutoConnector.exe"
+    WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
+
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -236,6 +241,10 @@ Section "Uninstall"
     ; Only when empty: files someone else put there are not ours to remove.
     RMDir /REBOOTOK "$INSTDIR"
     RMDir "$PROGRAMFILES\Stonevault"
+    ReadRegStr $0 HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile"
+    ${If} $0 == "$INSTDIR\KX7AutoConnector.exe"
+        DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
+    ${EndIf}
     ; Last, so that the entry disappears only once everything else has gone; and only if it is
     ; this copy's, not that of a copy installed in another folder since.
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"

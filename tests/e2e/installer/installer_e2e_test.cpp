@@ -25,6 +25,8 @@ const wchar_t kRunValue[] = L"StonevaultStartupAgent";
 const wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KX7HostPair";
+const wchar_t kEventSourceKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\KX7 HostPair";
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
 const wchar_t kRecordKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 const wchar_t kConnectorClass[] = L"KX7AutoConnector_Class";
@@ -84,7 +86,7 @@ std::wstring LogonTaskXml() {
 }
 
 // Both installers are 32-bit packages: on 64-bit Windows their machine-wide keys are in the
-// 32-bit view, whichever program reads them.
+// 32-bit view, whichever program reads them. Strings come back unexpanded, numbers in decimal.
 std::wstring MachineText(const wchar_t* key, const wchar_t* name) {
     HKEY h = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, &h) !=
@@ -92,11 +94,14 @@ std::wstring MachineText(const wchar_t* key, const wchar_t* name) {
         return L"<absent>";
     }
     DWORD size = 0;
+    DWORD type = 0;
+    const DWORD kinds = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND | RRF_RT_REG_DWORD;
     std::wstring result = L"<absent>";
-    if (RegGetValueW(h, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    if (RegGetValueW(h, nullptr, name, kinds, &type, nullptr, &size) == ERROR_SUCCESS) {
         std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
-        RegGetValueW(h, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size);
-        result = text.data();
+        RegGetValueW(h, nullptr, name, kinds, nullptr, text.data(), &size);
+        result = type == REG_DWORD ? std::to_wstring(*reinterpret_cast<DWORD*>(text.data()))
+                                   : std::wstring(text.data());
     }
     RegCloseKey(h);
     return result;
@@ -225,6 +230,8 @@ void ExpectProgramsAndLogOnTaskIn(const std::wstring& dir) {
         EXPECT_TRUE(FileBytes(dir + L"\\" + program) == built) << "not the built program";
     }
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+    EXPECT_EQ(MachineText(kEventSourceKey, L"EventMessageFile"), dir + L"\\KX7AutoConnector.exe");
+    EXPECT_EQ(MachineText(kEventSourceKey, L"TypesSupported"), L"7");
     EXPECT_NE(LogonTaskXml().find(L"when a user logs on, through " + dir +
                                   L"\\StonevaultStartupAgent.exe.</Description>"),
               std::wstring::npos)
@@ -261,6 +268,7 @@ class InstalledConnector : public ::testing::Test {
         EXPECT_FALSE(Exists(publisherDir));
         EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
         EXPECT_EQ(LogonTaskXml(), L"<absent>");
+        EXPECT_FALSE(MachineKeyExists(kEventSourceKey));
         ExpectUserDataKept();
     }
 
