@@ -325,6 +325,7 @@ TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {
                                 L"Current MAC ID : \r\n");
     EXPECT_EQ(Field(Sim("status macbound"), "auth"), "0");
     ExitAndExpectCleanEnd();
+    EXPECT_EQ(ReportedEvents(eventsFrom)[1], L"2002 W SIMSERIAL001|MAC ID|00-11-22-33-44-55|");
 }
 
 TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStartsTheCleanup) {
@@ -352,6 +353,9 @@ TEST_F(SimulatedDrives, AttachedAtStartIsUnlockedByTheFirstPassAndItsRemovalStar
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_NE(starts[0].program.find("SVCleanRegWin7.exe"), std::string::npos) << starts[0].program;
     ExitAndExpectCleanEnd();
+    const std::vector<std::wstring> events = ReportedEvents(eventsFrom);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[2], L"3000 I " + SimDir() + L"SVCleanRegWin7.exe");
 }
 
 TEST_F(SimulatedDrives, DrivePulledOutInItsTurnGivesWayToTheNextDriveAndToExit) {
@@ -408,6 +412,7 @@ TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithou
     DWORD code = 1234;
     ASSERT_TRUE(connector.WaitExit(0, &code));
     EXPECT_EQ(code, 0u);
+    EXPECT_EQ(ReportedEvents(eventsFrom).back(), L"1001 I 2.0.5.3|no") << "the end is logged";
 }
 
 // The shipped program's message table gives each event its text, as Event Viewer shows it.
