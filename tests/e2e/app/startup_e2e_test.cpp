@@ -26,12 +26,15 @@ class ConnectorStartup : public ::testing::Test {
     }
     void TearDown() override { DeleteUserKey(kSettingsKey); }
 
+    static void ExpectCleanExit(ChildProcess& process) {
+        DWORD code = 1234;
+        ASSERT_TRUE(process.WaitExit(20000, &code)) << "the program did not end";
+        EXPECT_EQ(code, 0u);
+    }
     // Closes the main window as the system would at log-off, and checks the exit code.
     static void CloseAndExpectCleanExit(ChildProcess& process, HWND window) {
         PostMessageW(window, WM_CLOSE, 0, 0);
-        DWORD code = 1234;
-        ASSERT_TRUE(process.WaitExit(20000, &code));
-        EXPECT_EQ(code, 0u);
+        ExpectCleanExit(process);
     }
 
     // Starts the connector and waits for its main window.
@@ -101,9 +104,7 @@ TEST_F(ConnectorStartup, SecondCopyIsRefusedWithAMessageAndDoesNotWait) {
     HWND ok = GetDlgItem(box, IDOK);
     ASSERT_NE(ok, nullptr);
     PostMessageW(ok, BM_CLICK, 0, 0);
-    DWORD code = 1234;
-    ASSERT_TRUE(second.WaitExit(20000, &code)) << "the refused copy ends once the box is gone";
-    EXPECT_EQ(code, 0u);
+    ExpectCleanExit(second);  // once the box is gone
     EXPECT_TRUE(first.Running());
     CloseAndExpectCleanExit(first, window);
 }
