@@ -3,8 +3,7 @@
 // programs' headers, so that a changed text in a program fails its tests.
 #pragma once
 
-namespace kx7 {
-namespace test {
+namespace kx7::test {
 
 // The main window.
 constexpr wchar_t kTitle[] = L"KX7 HostPair Auto Connector";
@@ -37,5 +36,4 @@ constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Stonevault\\AutoConn";
 constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 
-}  // namespace test
-}  // namespace kx7
+}  // namespace kx7::test

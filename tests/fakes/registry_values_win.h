@@ -23,6 +23,34 @@ inline void PlantValue(HKEY root, const std::wstring& key, const wchar_t* name, 
     RegCloseKey(h);
 }
 
+// A value as the registry keeps it: its type and its bytes, written out by the test.
+struct RegValue {
+    DWORD type;
+    std::vector<BYTE> bytes;
+};
+inline RegValue Dword(DWORD value) {
+    return {REG_DWORD,
+            {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+             static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)}};
+}
+inline RegValue Qword(ULONGLONG value) {
+    RegValue v{REG_QWORD, {}};
+    for (int i = 0; i < 8; ++i) {
+        v.bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
+    }
+    return v;
+}
+// Text with its terminator, as REG_SZ unless told otherwise.
+inline RegValue Text(const std::wstring& text, DWORD type = REG_SZ) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+inline void PlantValue(HKEY root, const std::wstring& key, const wchar_t* name,
+                       const RegValue& value) {
+    PlantValue(root, key, name, value.type, value.bytes.data(),
+               static_cast<DWORD>(value.bytes.size()));
+}
+
 // One HKLM value saved on entry and put back as it was on exit, or deleted if it was not there.
 class SavedValue {
   public:

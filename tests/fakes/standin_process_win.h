@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace kx7 {
-namespace test {
+namespace kx7::test {
 
 // Built under each cleanup tool's file name, the stand-in logs here.
 constexpr wchar_t kCleanupToolLogName[] = L"cleanup_standin.log";
@@ -115,5 +114,4 @@ inline std::string Arguments(const std::string& commandLine) {
     return commandLine.substr(first, last - first + 1);
 }
 
-}  // namespace test
-}  // namespace kx7
+}  // namespace kx7::test

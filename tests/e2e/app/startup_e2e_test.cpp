@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
+#include <vector>
+
 #include "tests/e2e/process_driver_win.h"
 #include "tests/fakes/product_texts.h"
 #include "tests/fakes/registry_values_win.h"
@@ -22,73 +26,72 @@ class ConnectorStartup : public ::testing::Test {
     }
     void TearDown() override { DeleteUserKey(kSettingsKey); }
 
+    static void ExpectCleanExit(ChildProcess& process) {
+        DWORD code = 1234;
+        ASSERT_TRUE(process.WaitExit(20000, &code)) << "the program did not end";
+        EXPECT_EQ(code, 0u);
+    }
     // Closes the main window as the system would at log-off, and checks the exit code.
     static void CloseAndExpectCleanExit(ChildProcess& process, HWND window) {
         PostMessageW(window, WM_CLOSE, 0, 0);
-        DWORD code = 1234;
-        ASSERT_TRUE(process.WaitExit(20000, &code));
-        EXPECT_EQ(code, 0u);
+        ExpectCleanExit(process);
     }
 
-    static void Plant(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        test::PlantValue(HKEY_CURRENT_USER, kSettingsKey, name, type, data, size);
-    }
-
-    static void ExpectStored(const wchar_t* name, DWORD expected) {
-        DWORD type = 0;
-        DWORD value = 0;
-        ASSERT_TRUE(ReadUserDword(kSettingsKey, name, &type, &value)) << "missing value";
-        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-        EXPECT_EQ(value, expected);
+    // Starts the connector and waits for its main window.
+    static HWND Start(ChildProcess& process, const wchar_t* arguments) {
+        if (!process.Start(ProgramPath(L"KX7AutoConnector.exe"), arguments)) {
+            return nullptr;
+        }
+        return WaitForWindow(kClass, kTitle, process.pid(), kWindowTimeoutMs);
     }
 };
 
-TEST_F(ConnectorStartup, FirstStartWritesTheSixDefaults) {
+// The six settings as planted before a start (none at all: a first start), and as stored once
+// the main window is up.
+const wchar_t* const kSettingNames[] = {L"Interval",  L"WarmupDelay",     L"ActiveResetTime",
+                                        L"ResetTime", L"AfterResetDelay", L"DetachDelay"};
+struct StoredSettings {
+    const char* name;
+    std::vector<RegValue> planted;
+    std::array<DWORD, 6> stored;
+};
+
+class SettingsAtStartup : public ConnectorStartup,
+                          public ::testing::WithParamInterface<StoredSettings> {};
+
+TEST_P(SettingsAtStartup, AreStoredAsExpected) {
+    const StoredSettings& p = GetParam();
+    for (size_t i = 0; i < p.planted.size(); ++i) {
+        PlantValue(HKEY_CURRENT_USER, kSettingsKey, kSettingNames[i], p.planted[i]);
+    }
     ChildProcess connector;
-    ASSERT_TRUE(connector.Start(ProgramPath(L"KX7AutoConnector.exe"), L""));
-    HWND window = WaitForWindow(kClass, kTitle, connector.pid(), kWindowTimeoutMs);
+    HWND window = Start(connector, L"");
     ASSERT_NE(window, nullptr) << "main window of class KX7AutoConnector_Class";
-
-    ExpectStored(L"Interval", 10);
-    ExpectStored(L"WarmupDelay", 100);
-    ExpectStored(L"ActiveResetTime", 100);
-    ExpectStored(L"ResetTime", 5);
-    ExpectStored(L"AfterResetDelay", 2000);
-    ExpectStored(L"DetachDelay", 5000);
+    for (size_t i = 0; i < p.stored.size(); ++i) {
+        SCOPED_TRACE(kSettingNames[i]);
+        DWORD type = 0;
+        DWORD value = 0;
+        ASSERT_TRUE(ReadUserDword(kSettingsKey, kSettingNames[i], &type, &value))
+            << "missing value";
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_EQ(value, p.stored[i]);
+    }
     CloseAndExpectCleanExit(connector, window);
 }
 
-TEST_F(ConnectorStartup, BadStoredValuesAreReplacedGoodOnesKept) {
-    const wchar_t text[] = L"10";
-    const ULONGLONG qword = 100;
-    const BYTE three[3] = {5, 0, 0};
-    const DWORD ones = 0xFFFFFFFF;
-    const DWORD warmup = 70000;
-    const DWORD afterReset = 0x12345;
-    Plant(L"Interval", REG_SZ, text, sizeof(text));
-    Plant(L"WarmupDelay", REG_DWORD, &warmup, 4);
-    Plant(L"ActiveResetTime", REG_QWORD, &qword, 8);
-    Plant(L"ResetTime", REG_DWORD, three, 3);
-    Plant(L"AfterResetDelay", REG_DWORD, &afterReset, 4);
-    Plant(L"DetachDelay", REG_DWORD, &ones, 4);
-
-    ChildProcess connector;
-    ASSERT_TRUE(connector.Start(ProgramPath(L"KX7AutoConnector.exe"), L""));
-    HWND window = WaitForWindow(kClass, kTitle, connector.pid(), kWindowTimeoutMs);
-    ASSERT_NE(window, nullptr);
-    ExpectStored(L"Interval", 10);
-    ExpectStored(L"WarmupDelay", 70000);
-    ExpectStored(L"ActiveResetTime", 100);
-    ExpectStored(L"ResetTime", 5);
-    ExpectStored(L"AfterResetDelay", 0x12345);
-    ExpectStored(L"DetachDelay", 5000);
-    CloseAndExpectCleanExit(connector, window);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingsAtStartup,
+    ::testing::Values(
+        StoredSettings{"FirstStartWritesTheSixDefaults", {}, {10, 100, 100, 5, 2000, 5000}},
+        StoredSettings{"BadStoredValuesAreReplacedGoodOnesKept",
+                       {Text(L"10"), Dword(70000), Qword(100), RegValue{REG_DWORD, {5, 0, 0}},
+                        Dword(0x12345), Dword(0xFFFFFFFF)},
+                       {10, 70000, 100, 5, 0x12345, 5000}}),
+    [](const ::testing::TestParamInfo<StoredSettings>& info) { return info.param.name; });
 
 TEST_F(ConnectorStartup, SecondCopyIsRefusedWithAMessageAndDoesNotWait) {
     ChildProcess first;
-    ASSERT_TRUE(first.Start(ProgramPath(L"KX7AutoConnector.exe"), L""));
-    HWND window = WaitForWindow(kClass, kTitle, first.pid(), kWindowTimeoutMs);
+    HWND window = Start(first, L"");
     ASSERT_NE(window, nullptr);
 
     // A refused copy must not sit out its minute-long delay before saying so.
@@ -101,9 +104,7 @@ TEST_F(ConnectorStartup, SecondCopyIsRefusedWithAMessageAndDoesNotWait) {
     HWND ok = GetDlgItem(box, IDOK);
     ASSERT_NE(ok, nullptr);
     PostMessageW(ok, BM_CLICK, 0, 0);
-    DWORD code = 1234;
-    ASSERT_TRUE(second.WaitExit(20000, &code)) << "the refused copy ends once the box is gone";
-    EXPECT_EQ(code, 0u);
+    ExpectCleanExit(second);  // once the box is gone
     EXPECT_TRUE(first.Running());
     CloseAndExpectCleanExit(first, window);
 }
@@ -155,8 +156,7 @@ TEST_F(ConnectorStartup, CopyFoundOnlyByClassIsBroughtForwardSilently) {
 TEST_F(ConnectorStartup, DelaySwitchReallyWaits) {
     ChildProcess connector;
     const ULONGLONG started = GetTickCount64();
-    ASSERT_TRUE(connector.Start(ProgramPath(L"KX7AutoConnector.exe"), L"/D:1500"));
-    HWND window = WaitForWindow(kClass, kTitle, connector.pid(), kWindowTimeoutMs);
+    HWND window = Start(connector, L"/D:1500");
     ASSERT_NE(window, nullptr);
     EXPECT_GE(GetTickCount64() - started, 1500u);
     CloseAndExpectCleanExit(connector, window);

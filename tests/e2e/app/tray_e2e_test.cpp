@@ -53,18 +53,16 @@ class TrayProgram : public ::testing::Test {
         }
         return WaitForWindow(kClass, kTitle, connector.pid(), kWindowTimeoutMs);
     }
-    // Started and hidden to the tray, as after every start from Explorer.
+    // Started and hidden to the tray, as after every start from Explorer: the window shows
+    // briefly, then goes to the tray.
     HWND StartToTray() {
         HWND window = Start(L"");
-        if (window != nullptr &&
-            !WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kWindowTimeoutMs)) {
-            return nullptr;
-        }
-        if (window != nullptr &&
-            !WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs)) {
-            return nullptr;
-        }
-        return window;
+        const bool shown =
+            window != nullptr &&
+            WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kWindowTimeoutMs);
+        const bool hidden =
+            shown && WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs);
+        return hidden ? window : nullptr;
     }
     HWND WaitForBox(DWORD timeoutMs = kWindowTimeoutMs) {
         return WaitForWindow(L"#32770", kAppName, connector.pid(), timeoutMs);
@@ -97,12 +95,8 @@ class TrayProgram : public ::testing::Test {
 };
 
 TEST_F(TrayProgram, HidesToTheTrayAfterItsStartAndShowsItsCommands) {
-    HWND window = Start(L"");
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kWindowTimeoutMs))
-        << "the window shows briefly";
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kWindowTimeoutMs))
-        << "then goes to the tray";
+    HWND window = StartToTray();
+    ASSERT_NE(window, nullptr) << "the window shows briefly, then goes to the tray";
     EXPECT_GE(GetTickCount64() - started, 2000u) << "after the 2 s start-up wait";
     Sleep(500);
     EXPECT_FALSE(IsWindowVisible(window)) << "hidden, not minimised to the taskbar";
@@ -217,9 +211,7 @@ TEST_F(TrayProgram, HideModeNeverShowsTheWindow) {
 
     // No command ends it; a close request from a program ends it as a confirmed Exit would.
     PostMessageW(window, WM_CLOSE, 0, 0);
-    DWORD code = 1234;
-    ASSERT_TRUE(connector.WaitExit(kShowHideTimeoutMs, &code));
-    EXPECT_EQ(code, 0u);
+    ExpectExitCodeZero(kShowHideTimeoutMs);
 }
 
 TEST_F(TrayProgram, UnregisteredPcIsToldOnceAfterTheSettleInterval) {

@@ -96,21 +96,26 @@ class HostCheckProgram : public ::testing::Test {
     }
     static void PlantDrive(DWORD mode) { ASSERT_TRUE(WriteUserDword(kDriveKey, L"Mode", mode)); }
 
-    // Runs the program; its output with CR LF turned into LF, for matching whole lines.
-    std::string Run(DWORD* exitCode, const std::wstring& arguments = L"") {
+    // Runs the program and expects this exit code; its output with CR LF turned into LF, for
+    // matching whole lines.
+    std::string Run(DWORD expectedExitCode, const std::wstring& arguments = L"") {
         std::string output;
+        DWORD exitCode = 99;
         EXPECT_TRUE(RunCapturingOutput(ProgramPath(L"KX7HostCheck.exe"), arguments, kRunTimeoutMs,
-                                       &output, exitCode));
+                                       &output, &exitCode));
         std::string lines;
         for (char c : output) {
             if (c != '\r') {
                 lines.push_back(c);
             }
         }
+        EXPECT_EQ(exitCode, expectedExitCode) << lines;
         return lines;
     }
-    static bool HasLine(const std::string& output, const std::string& line) {
-        return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+    static void ExpectLine(const std::string& output, const std::string& line) {
+        EXPECT_NE(("\n" + output).find("\n" + line + "\n"), std::string::npos)
+            << "no line \"" << line << "\" in\n"
+            << output;
     }
 
     test::SavedValue computerName_{kComputerNamePath, kComputerNameValue};
@@ -122,77 +127,73 @@ class HostCheckProgram : public ::testing::Test {
 TEST_F(HostCheckProgram, MatchingRecordPassesOnEveryItemAndIsLeftAsItWas) {
     PlantMatchingRecord();
     PlantDrive(0x1F);
-    DWORD exitCode = 99;
-    const std::string out = Run(&exitCode);
-    EXPECT_EQ(exitCode, 0u) << out;
-    EXPECT_TRUE(HasLine(
-        out, "  MAC address     equal     registered \"" + mac_ + "\", this PC \"" + mac_ + "\""))
-        << out;
-    EXPECT_TRUE(HasLine(out, "  disk serial     equal     registered \"\", this PC \"\""));
-    EXPECT_TRUE(HasLine(out,
-                        "  computer name   equal     registered \"KX7-CHECK-PC\", this PC "
-                        "\"KX7-CHECK-PC\""));
-    EXPECT_TRUE(HasLine(out, "  OS product key  equal     registered \"" +
-                                 std::string(kProductKey) + "\", this PC \"" + kProductKey + "\""));
-    EXPECT_TRUE(HasLine(out, "  processor id    equal     registered \"" + cpuId_ +
-                                 "\", this PC \"" + cpuId_ + "\""));
-    EXPECT_TRUE(HasLine(out, "  KX7E2EDRIVE0001: would pass"));
+    const std::string out = Run(0);
+    const std::string key = kProductKey;
+    ExpectLine(out,
+               "  MAC address     equal     registered \"" + mac_ + "\", this PC \"" + mac_ + "\"");
+    ExpectLine(out, "  disk serial     equal     registered \"\", this PC \"\"");
+    ExpectLine(out,
+               "  computer name   equal     registered \"KX7-CHECK-PC\", this PC \"KX7-CHECK-PC\"");
+    ExpectLine(out,
+               "  OS product key  equal     registered \"" + key + "\", this PC \"" + key + "\"");
+    ExpectLine(out, "  processor id    equal     registered \"" + cpuId_ + "\", this PC \"" +
+                        cpuId_ + "\"");
+    ExpectLine(out, "  KX7E2EDRIVE0001: would pass");
     // The connector would have written "CleanRegistry" = 0 on loading this record.
     EXPECT_FALSE(UserValueExists(kRecordKey, L"CleanRegistry"));
 }
 
-TEST_F(HostCheckProgram, ChangedComputerNameIsTheConnectorsMessage) {
-    PlantMatchingRecord();
-    PlantText(kRecordKey, L"ComputerName", "OLD-NAME");
-    PlantDrive(0x1F);
-    DWORD exitCode = 99;
-    const std::string out = Run(&exitCode);
-    EXPECT_EQ(exitCode, 1u) << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  computer name   DIFFERS   registered \"OLD-NAME\", this PC "
-                        "\"KX7-CHECK-PC\""))
-        << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  KX7E2EDRIVE0001: would fail: \"Error ! System environment has "
-                        "changed.\\r\\n\\r\\nComputer Name : Entry( OLD-NAME ), Current( "
-                        "KX7-CHECK-PC )\""))
-        << out;
-}
+// A paired drive on a PC whose record does not let it through: the exit code and the lines that
+// say why. The record is never created by the check.
+struct FailedCheck {
+    const char* name;
+    bool record;                 // the matching record is planted
+    const char* registeredName;  // planted over the record's computer name, if not null
+    DWORD mode;
+    DWORD exitCode;
+    const char* lines[2];  // found in the output
+};
 
-TEST_F(HostCheckProgram, MissingRecordIsReportedAndNotCreated) {
-    PlantDrive(0x1F);
-    DWORD exitCode = 99;
-    const std::string out = Run(&exitCode);
-    EXPECT_EQ(exitCode, 2u) << out;
-    EXPECT_TRUE(HasLine(out,
-                        "  cannot be loaded: the key does not exist: this PC has not been "
-                        "registered"))
-        << out;
-    EXPECT_TRUE(HasLine(out, kNotRegisteredResult));
-    EXPECT_FALSE(UserKeyExists(kRecordKey));
+class HostCheckFails : public HostCheckProgram,
+                       public ::testing::WithParamInterface<FailedCheck> {};
+
+TEST_P(HostCheckFails, WithTheConnectorsMessage) {
+    const FailedCheck& p = GetParam();
+    if (p.record) {
+        PlantMatchingRecord();
+    }
+    if (p.registeredName != nullptr) {
+        PlantText(kRecordKey, L"ComputerName", p.registeredName);
+    }
+    PlantDrive(p.mode);
+    const std::string out = Run(p.exitCode);
+    ExpectLine(out, p.lines[0]);
+    ExpectLine(out, p.lines[1]);
+    EXPECT_EQ(UserKeyExists(kRecordKey), p.record);
     EXPECT_TRUE(UserKeyExists(kAgentKey));
 }
 
-TEST_F(HostCheckProgram, NeverPairedIsNotReadyAndOnlyTheUsageSwitchIsTaken) {
-    DWORD exitCode = 99;
-    std::string out = Run(&exitCode);
-    EXPECT_EQ(exitCode, 3u) << out;
-    out = Run(&exitCode, L"/?");
-    EXPECT_EQ(exitCode, 0u) << out;
-    EXPECT_EQ(out.rfind("Usage: KX7HostCheck [/?]\n", 0), 0u) << out;
-    out = Run(&exitCode, L"/verbose");
-    EXPECT_EQ(exitCode, 4u) << out;
-    EXPECT_EQ(out.rfind("KX7HostCheck: unknown argument \"/verbose\"\n", 0), 0u) << out;
-}
+INSTANTIATE_TEST_SUITE_P(
+    Records, HostCheckFails,
+    ::testing::Values(
+        FailedCheck{
+            "ChangedComputerNameIsTheConnectorsMessage", true, "OLD-NAME", 0x1F, 1,
+            "  computer name   DIFFERS   registered \"OLD-NAME\", this PC \"KX7-CHECK-PC\"",
+            "  KX7E2EDRIVE0001: would fail: \"Error ! System environment has changed.\\r\\n\\r\\n"
+            "Computer Name : Entry( OLD-NAME ), Current( KX7-CHECK-PC )\""},
+        FailedCheck{"MissingRecordIsReportedAndNotCreated", false, nullptr, 0x1F, 2,
+                    "  cannot be loaded: the key does not exist: this PC has not been registered",
+                    kNotRegisteredResult},
+        FailedCheck{"DriveWithModeZeroIsNotRegistered", true, nullptr, 0, 1,
+                    "Drive KX7E2EDRIVE0001, \"Mode\" 0x00000000", kNotRegisteredResult}),
+    [](const ::testing::TestParamInfo<FailedCheck>& info) { return info.param.name; });
 
-TEST_F(HostCheckProgram, DriveWithModeZeroIsNotRegistered) {
-    PlantMatchingRecord();
-    PlantDrive(0);
-    DWORD exitCode = 99;
-    const std::string out = Run(&exitCode);
-    EXPECT_EQ(exitCode, 1u) << out;
-    EXPECT_TRUE(HasLine(out, "Drive KX7E2EDRIVE0001, \"Mode\" 0x00000000")) << out;
-    EXPECT_TRUE(HasLine(out, kNotRegisteredResult));
+TEST_F(HostCheckProgram, NeverPairedIsNotReadyAndOnlyTheUsageSwitchIsTaken) {
+    Run(3);
+    std::string out = Run(0, L"/?");
+    EXPECT_EQ(out.rfind("Usage: KX7HostCheck [/?]\n", 0), 0u) << out;
+    out = Run(4, L"/verbose");
+    EXPECT_EQ(out.rfind("KX7HostCheck: unknown argument \"/verbose\"\n", 0), 0u) << out;
 }
 
 }  // namespace

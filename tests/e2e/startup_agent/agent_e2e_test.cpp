@@ -144,9 +144,13 @@ class AgentEndToEnd : public ::testing::Test {
         EXPECT_TRUE(ProcessRunning(start.pid)) << "the target ended before it was released";
     }
 
-    static void ExpectCleanExit(const AgentOutcome& outcome) {
+    // The agent ended by itself with 0, having put up no box unless boxesAllowed.
+    static void ExpectCleanExit(const AgentOutcome& outcome, bool boxesAllowed = false) {
         ASSERT_TRUE(outcome.exited) << "the agent did not end";
         EXPECT_EQ(outcome.exitCode, 0u);
+        if (!boxesAllowed) {
+            EXPECT_EQ(outcome.shellErrorBoxes, 0);
+        }
     }
 
     std::wstring target_;
@@ -158,7 +162,6 @@ class AgentEndToEnd : public ::testing::Test {
 TEST_F(AgentEndToEnd, LogOnEntryStartsTheTargetHiddenAfterTheDelay) {
     const AgentOutcome outcome = RunAgent(L"/D:3000 /HIDE /S:" + target_);
     ExpectCleanExit(outcome);
-    EXPECT_EQ(outcome.shellErrorBoxes, 0);
     ExpectOneStart(outcome, target_, "/HIDE", 3000);
 }
 
@@ -175,7 +178,6 @@ TEST_F(AgentEndToEnd, PathWithASpaceStartsAtOnceWithoutArguments) {
     ASSERT_TRUE(CopyTarget(DirectoryOf(target_) + L"\\agent target", &copy));
     const AgentOutcome outcome = RunAgent(L"/S:" + copy);
     ExpectCleanExit(outcome);
-    EXPECT_EQ(outcome.shellErrorBoxes, 0);
     ExpectOneStart(outcome, copy, "", 0);
 }
 
@@ -183,7 +185,7 @@ TEST_F(AgentEndToEnd, SwitchAfterThePathStartsNothing) {
     // The shell is asked for a program named "...\AGENTSTANDINTARGET.EXE /HIDE" and fails,
     // possibly with an error box of its own.
     const AgentOutcome outcome = RunAgent(L"/S:" + target_ + L" /HIDE");
-    ExpectCleanExit(outcome);
+    ExpectCleanExit(outcome, true);
     ExpectNoStart(DirectoryOf(target_));
 }
 
@@ -192,7 +194,6 @@ TEST_F(AgentEndToEnd, NoArgumentsStartNothingAndShowNothing) {
         SCOPED_TRACE(arguments);
         const AgentOutcome outcome = RunAgent(arguments);
         ExpectCleanExit(outcome);
-        EXPECT_EQ(outcome.shellErrorBoxes, 0);
     }
     ExpectNoStart(DirectoryOf(target_));
 }
@@ -208,7 +209,6 @@ TEST_F(AgentEndToEnd, PathOf259StartsAndALongerOneIsNotCutBackToIt) {
 
     const AgentOutcome refused = RunAgent(L"/HIDE /S:" + copy + L"X");
     ExpectCleanExit(refused);
-    EXPECT_EQ(refused.shellErrorBoxes, 0);
     ExpectNoStart(DirectoryOf(copy));
 
     const AgentOutcome started = RunAgent(L"/HIDE /S:" + copy);

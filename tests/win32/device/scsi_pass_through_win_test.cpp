@@ -197,31 +197,26 @@ TEST_F(CapturedPassThrough, AnswerMapsIntoResult) {
     const uint8_t cdb[16] = {0x3C, 0x01, 0xCE, 0x01, 0x16};
     uint8_t data[22] = {};
 
-    // Completed with GOOD and a short transfer.
     g_capture.writeAnswer = true;
-    g_capture.answerStatus = 0x00;
-    g_capture.answerLength = 20;
-    ScsiResult r = drive_.Execute(cdb, 16, DataDirection::kIn, data, 22, 10);
-    EXPECT_TRUE(r.completed);
-    EXPECT_EQ(r.scsiStatus, 0x00);
-    EXPECT_EQ(r.dataTransferLength, 20u);
-
-    // Completed with CHECK CONDITION, and a driver claiming more than was asked for.
-    g_capture.answerStatus = 0x02;
-    g_capture.answerLength = 4096;
-    r = drive_.Execute(cdb, 16, DataDirection::kIn, data, 22, 10);
-    EXPECT_TRUE(r.completed);
-    EXPECT_EQ(r.scsiStatus, 0x02);
-    EXPECT_EQ(r.dataTransferLength, 4096u);
-
-    // Any nonzero BOOL counts as success.
-    g_capture.answer = 7;
-    g_capture.answerStatus = 0x08;
-    g_capture.answerLength = 0;
-    r = drive_.Execute(cdb, 16, DataDirection::kIn, data, 22, 10);
-    EXPECT_TRUE(r.completed);
-    EXPECT_EQ(r.scsiStatus, 0x08);
-    EXPECT_EQ(r.dataTransferLength, 0u);
+    const struct {
+        BOOL answer;
+        uint8_t status;
+        uint32_t length;
+    } answers[] = {
+        {TRUE, 0x00, 20},    // GOOD and a short transfer
+        {TRUE, 0x02, 4096},  // CHECK CONDITION, and a driver claiming more than was asked for
+        {7, 0x08, 0},        // any nonzero BOOL counts as success
+    };
+    for (const auto& a : answers) {
+        SCOPED_TRACE(static_cast<int>(a.status));
+        g_capture.answer = a.answer;
+        g_capture.answerStatus = a.status;
+        g_capture.answerLength = a.length;
+        const ScsiResult r = drive_.Execute(cdb, 16, DataDirection::kIn, data, 22, 10);
+        EXPECT_TRUE(r.completed);
+        EXPECT_EQ(r.scsiStatus, a.status);
+        EXPECT_EQ(r.dataTransferLength, a.length);
+    }
     EXPECT_EQ(g_capture.calls, 3);
 }
 
@@ -274,9 +269,15 @@ class OpenDrive : public ::testing::Test {
         path_ = name;
     }
     void TearDown() override { DeleteFileW(path_.c_str()); }
-    HANDLE Reopen(DWORD share) const {
-        return CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    // Whether another reader-writer with this sharing gets in beside us; it leaves again.
+    bool Reopens(DWORD share) const {
+        HANDLE other = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        if (other == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        CloseHandle(other);
+        return true;
     }
     std::wstring path_;
 };
@@ -291,24 +292,11 @@ TEST_F(OpenDrive, OpensForReadAndWriteSharedAndClosesOnRelease) {
     std::unique_ptr<ScsiPassThrough> drive = OpenDriveForPassThrough(path_);
     ASSERT_NE(drive, nullptr);
 
-    // Both sharing bits are granted, so another reader-writer gets in beside us...
-    HANDLE other = Reopen(FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_NE(other, INVALID_HANDLE_VALUE);
-    if (other != INVALID_HANDLE_VALUE) {
-        CloseHandle(other);
-    }
-    // ...while opens that refuse to share reading or writing clash with our read and write
-    // access.
-    HANDLE noWriteShare = Reopen(FILE_SHARE_READ);
-    EXPECT_EQ(noWriteShare, INVALID_HANDLE_VALUE) << "our handle must hold write access";
-    if (noWriteShare != INVALID_HANDLE_VALUE) {
-        CloseHandle(noWriteShare);
-    }
-    HANDLE noReadShare = Reopen(FILE_SHARE_WRITE);
-    EXPECT_EQ(noReadShare, INVALID_HANDLE_VALUE) << "our handle must hold read access";
-    if (noReadShare != INVALID_HANDLE_VALUE) {
-        CloseHandle(noReadShare);
-    }
+    // Both sharing bits are granted, so another reader-writer gets in beside us, while opens
+    // that refuse to share reading or writing clash with our read and write access.
+    EXPECT_TRUE(Reopens(FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_FALSE(Reopens(FILE_SHARE_READ)) << "our handle must hold write access";
+    EXPECT_FALSE(Reopens(FILE_SHARE_WRITE)) << "our handle must hold read access";
 
     // A plain file is no SCSI device: the real call fails and nothing is reported as done.
     const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x24, 0};
@@ -316,11 +304,7 @@ TEST_F(OpenDrive, OpensForReadAndWriteSharedAndClosesOnRelease) {
     EXPECT_FALSE(drive->Execute(cdb, 6, DataDirection::kIn, data, 36, 10).completed);
 
     drive.reset();
-    HANDLE exclusive = Reopen(0);
-    EXPECT_NE(exclusive, INVALID_HANDLE_VALUE) << "the handle is closed with the object";
-    if (exclusive != INVALID_HANDLE_VALUE) {
-        CloseHandle(exclusive);
-    }
+    EXPECT_TRUE(Reopens(0)) << "the handle is closed with the object";
 }
 
 }  // namespace

@@ -21,9 +21,8 @@ class RealRegistry : public ::testing::Test {
         RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
         RegDeleteTreeW(HKEY_CURRENT_USER, kAutoConnKeyPath);
     }
-    static void Plant(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
-                      DWORD size) {
-        test::PlantValue(HKEY_CURRENT_USER, key, name, type, data, size);
+    static void Plant(const wchar_t* key, const wchar_t* name, const test::RegValue& value) {
+        test::PlantValue(HKEY_CURRENT_USER, key, name, value);
     }
     static bool Stored(const wchar_t* name, DWORD* type, DWORD* value) {
         DWORD size = sizeof(*value);
@@ -37,41 +36,42 @@ TEST_F(RealRegistry, ReadRegDwordResultCodes) {
     Registry& reg = SystemRegistry();
     EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Any"), -1) << "missing key";
 
-    const DWORD good = 1234;
-    const DWORD ones = 0xFFFFFFFF;
-    const wchar_t text[] = L"10";
-    const ULONGLONG qword = 10;
-    const BYTE three[3] = {10, 0, 0};
-    Plant(kTestKey, L"Good", REG_DWORD, &good, 4);
-    Plant(kTestKey, L"Ones", REG_DWORD, &ones, 4);
-    Plant(kTestKey, L"Text", REG_SZ, text, sizeof(text));
-    Plant(kTestKey, L"Qword", REG_QWORD, &qword, 8);
-    Plant(kTestKey, L"Three", REG_DWORD, three, 3);
-
-    EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Good"), 1234);
-    EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Ones"), -1);
+    const struct {
+        const wchar_t* name;
+        test::RegValue planted;
+        int read;
+    } values[] = {{L"Good", test::Dword(1234), 1234},
+                  {L"Ones", test::Dword(0xFFFFFFFF), -1},
+                  {L"Text", test::Text(L"10"), -2},
+                  {L"Qword", test::Qword(10), -2},
+                  {L"Three", {REG_DWORD, {10, 0, 0}}, -2}};
+    for (const auto& v : values) {
+        Plant(kTestKey, v.name, v.planted);
+    }
+    for (const auto& v : values) {
+        EXPECT_EQ(ReadRegDword(reg, kTestKey, v.name), v.read) << v.name;
+    }
     EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Missing"), -2);
-    EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Text"), -2);
-    EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Qword"), -2);
-    EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Three"), -2);
 
     EXPECT_EQ(WriteRegDword(reg, kTestKey, L"Text", 5), 1);
     EXPECT_EQ(ReadRegDword(reg, kTestKey, L"Text"), 5) << "REG_SZ replaced by REG_DWORD";
 }
 
 TEST_F(RealRegistry, SettingsDefaultsRepairsAndTruncation) {
-    const DWORD ones = 0xFFFFFFFF;
-    const DWORD warmup = 70000;
-    const DWORD afterReset = 0x12345;
-    const wchar_t text[] = L"100";
-    const ULONGLONG qword = 9;
-    const BYTE three[3] = {1, 2, 3};
-    Plant(kAutoConnKeyPath, L"Interval", REG_DWORD, &ones, 4);
-    Plant(kAutoConnKeyPath, L"WarmupDelay", REG_DWORD, &warmup, 4);
-    Plant(kAutoConnKeyPath, L"ActiveResetTime", REG_SZ, text, sizeof(text));
-    Plant(kAutoConnKeyPath, L"ResetTime", REG_QWORD, &qword, 8);
-    Plant(kAutoConnKeyPath, L"AfterResetDelay", REG_DWORD, &afterReset, 4);
-    Plant(kAutoConnKeyPath, L"DetachDelay", REG_DWORD, three, 3);
+    // Each setting as planted, and as stored again once the settings are loaded.
+    const struct {
+        const wchar_t* name;
+        test::RegValue planted;
+        DWORD stored;
+    } values[] = {{L"Interval", test::Dword(0xFFFFFFFF), 10},
+                  {L"WarmupDelay", test::Dword(70000), 70000},
+                  {L"ActiveResetTime", test::Text(L"100"), 100},
+                  {L"ResetTime", test::Qword(9), 5},
+                  {L"AfterResetDelay", test::Dword(0x12345), 0x12345},
+                  {L"DetachDelay", {REG_DWORD, {1, 2, 3}}, 5000}};
+    for (const auto& v : values) {
+        Plant(kAutoConnKeyPath, v.name, v.planted);
+    }
 
     ConnectorSettings s;
     LoadConnectorSettings(SystemRegistry(), SystemOsVersion(), &s);
@@ -82,17 +82,12 @@ TEST_F(RealRegistry, SettingsDefaultsRepairsAndTruncation) {
     EXPECT_EQ(s.m_timing.afterResetDelay, 0x2345u);
     EXPECT_EQ(s.m_nDetachDelay, 5000);
 
-    const struct {
-        const wchar_t* name;
-        DWORD value;
-    } expected[] = {{L"Interval", 10}, {L"WarmupDelay", 70000},       {L"ActiveResetTime", 100},
-                    {L"ResetTime", 5}, {L"AfterResetDelay", 0x12345}, {L"DetachDelay", 5000}};
-    for (const auto& e : expected) {
+    for (const auto& v : values) {
         DWORD type = 0;
         DWORD value = 0;
-        ASSERT_TRUE(Stored(e.name, &type, &value)) << e.name;
+        ASSERT_TRUE(Stored(v.name, &type, &value)) << v.name;
         EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-        EXPECT_EQ(value, e.value);
+        EXPECT_EQ(value, v.stored);
     }
 }
 

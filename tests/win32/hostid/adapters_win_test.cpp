@@ -42,27 +42,26 @@ TEST(SystemAdapters, WiredAdaptersAreTheKernelsEthernetInterfaces) {
     EXPECT_EQ(static_cast<size_t>(count), std::min(expected.size(), kNicAdapterTableSize));
 }
 
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    return text;
+}
+
 // The folder a loaded module was mapped from, lower-cased for comparison.
 std::wstring FolderOf(HMODULE module) {
     wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    std::wstring folder(path, length);
-    const size_t slash = folder.find_last_of(L'\\');
-    folder.resize(slash == std::wstring::npos ? 0 : slash);
-    for (wchar_t& c : folder) {
-        c = static_cast<wchar_t>(towlower(c));
-    }
-    return folder;
+    const std::wstring file(path, GetModuleFileNameW(module, path, MAX_PATH));
+    const size_t slash = file.find_last_of(L'\\');
+    return Lower(file.substr(0, slash == std::wstring::npos ? 0 : slash));
 }
 
 TEST(SystemAdapters, IpHelperComesFromTheSystemFolderEitherWay) {
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     ASSERT_GT(length, 0u);
-    std::wstring expected(system, length);
-    for (wchar_t& c : expected) {
-        c = static_cast<wchar_t>(towlower(c));
-    }
+    const std::wstring expected = Lower(std::wstring(system, length));
     // With the loader's search flag, and by full path as on a loader without it.
     HMODULE flagged = LoadSystemLibrary(L"iphlpapi.dll");
     HMODULE byPath = LoadSystemLibraryByPath(L"iphlpapi.dll");
