@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "connector/engine/settings.h"
+#include "tests/fakes/fake_host_sources.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
 
@@ -28,26 +30,34 @@ std::vector<uint8_t> Utf16(const std::wstring& text) {
     return bytes;
 }
 
+using Texts = std::vector<std::wstring>;
+
+// The record's six strings in the order they are read: names, and the texts the agent stores.
+const Texts kStringNames = {L"NICDescription", L"MACID", L"DIskSerial",
+                            L"ComputerName",   L"OSKey", L"CPUID"};
+const Texts kFullTexts = {L"Gigabit Adapter", L"00-1A-2B-3C-4D-5E", L"WD-123456",
+                          L"DESK-07",         L"ABCDE-12345",       L"BFEBFBFF000306A9"};
+
+// The first `count` texts of the full record, the rest empty.
+Texts FirstTexts(size_t count) {
+    Texts texts(kStringNames.size(), L"");
+    std::copy(kFullTexts.begin(), kFullTexts.begin() + count, texts.begin());
+    return texts;
+}
+
 // The record as the agent leaves it, without the value named by skip, if any.
 void PlantFullRecord(FakeRegistry& reg, const std::wstring& skip = L"") {
-    const auto dword = [&](const wchar_t* name, uint32_t value) {
-        if (skip != name) {
-            reg.SetDwordValue(kHkcu, kRecordKey, name, value);
+    if (skip != L"NICIndex") {
+        reg.SetDwordValue(kHkcu, kRecordKey, L"NICIndex", 3);
+    }
+    for (size_t i = 0; i < kStringNames.size(); ++i) {
+        if (skip != kStringNames[i]) {
+            reg.SetString(kHkcu, kRecordKey, kStringNames[i], kFullTexts[i]);
         }
-    };
-    const auto text = [&](const wchar_t* name, const wchar_t* value) {
-        if (skip != name) {
-            reg.SetString(kHkcu, kRecordKey, name, value);
-        }
-    };
-    dword(L"NICIndex", 3);
-    text(L"NICDescription", L"Gigabit Adapter");
-    text(L"MACID", L"00-1A-2B-3C-4D-5E");
-    text(L"DIskSerial", L"WD-123456");
-    text(L"ComputerName", L"DESK-07");
-    text(L"OSKey", L"ABCDE-12345");
-    text(L"CPUID", L"BFEBFBFF000306A9");
-    dword(L"CleanRegistry", 0);
+    }
+    if (skip != L"CleanRegistry") {
+        reg.SetDwordValue(kHkcu, kRecordKey, L"CleanRegistry", 0);
+    }
 }
 
 // A record whose members all hold leftovers, so that the load has to reset every one.
@@ -192,12 +202,7 @@ TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
     EXPECT_FALSE(LoadRegisteredRecord(reg, &record));
 
     EXPECT_EQ(record.m_nNicIndex, kRegKeyUnavailable);
-    EXPECT_EQ(record.m_strNicDescription, L"");
-    EXPECT_EQ(record.m_strMacId, L"");
-    EXPECT_EQ(record.m_strDiskSerial, L"");
-    EXPECT_EQ(record.m_strComputerName, L"");
-    EXPECT_EQ(record.m_strOsKey, L"");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_EQ(test::IdentityTexts(record), Texts(6, L""));
     EXPECT_FALSE(record.m_bCleanRegistry);
 
     ASSERT_TRUE(reg.HasKey(kHkcu, kRecordKey));
@@ -218,12 +223,7 @@ TEST(LoadRegisteredRecord, FullRecord) {
     RegisteredPcRecord record = StaleRecord();
     EXPECT_TRUE(LoadRegisteredRecord(reg, &record));
     EXPECT_EQ(record.m_nNicIndex, 3);
-    EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter");
-    EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E");
-    EXPECT_EQ(record.m_strDiskSerial, L"WD-123456");
-    EXPECT_EQ(record.m_strComputerName, L"DESK-07");
-    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
-    EXPECT_EQ(record.m_strCpuId, L"BFEBFBFF000306A9");
+    EXPECT_EQ(test::IdentityTexts(record), kFullTexts);
     EXPECT_FALSE(record.m_bCleanRegistry);
     EXPECT_TRUE(reg.writes().empty()) << "a stored 0 needs no repair";
 }
@@ -256,56 +256,45 @@ TEST(LoadRegisteredRecord, NicIndexIsNotRequired) {
     EXPECT_TRUE(negative.writes().empty()) << "NICIndex is never repaired";
 }
 
-// Plants the full record except one string, which is given as raw data of the given type.
-FakeRegistry RecordWith(const std::wstring& name, uint32_t type, std::vector<uint8_t> data) {
+// One string of the record unreadable: the load fails, keeps the strings read before it and
+// reads none after it.
+struct UnreadableCase {
+    const char* name;
+    const wchar_t* value;  // the unreadable one
+    bool planted;          // false: missing
+    uint32_t type;
+    std::vector<uint8_t> data;
+    size_t kept;   // strings read before it
+    size_t opens;  // NICIndex, the strings up to the unreadable one, and CleanRegistry
+    friend void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
+};
+const UnreadableCase kUnreadable[] = {
+    {"DiskSerialMissing", L"DIskSerial", false, kRegNone, {}, 2, 5},
+    {"DiskSerialUnterminated", L"DIskSerial", true, kRegSz, Utf16(L"WD-123456"), 2, 5},
+    {"DiskSerialTooLong", L"DIskSerial", true, kRegSz, Utf16(std::wstring(1023, L'9') + L'\0'), 2,
+     5},
+    {"DiskSerialBinary", L"DIskSerial", true, kRegBinary, Utf16(std::wstring(L"WD\0", 3)), 2, 5},
+    {"FirstStringUnterminated", L"NICDescription", true, kRegSz, Utf16(L"x"), 0, 3},
+    {"LastStringADword", L"CPUID", true, kRegDword, {1, 0, 0, 0}, 5, 8},
+};
+
+class UnreadableString : public ::testing::TestWithParam<UnreadableCase> {};
+INSTANTIATE_TEST_SUITE_P(LoadRegisteredRecord, UnreadableString, ::testing::ValuesIn(kUnreadable),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(UnreadableString, StopsTheLoadThere) {
+    const UnreadableCase& c = GetParam();
     FakeRegistry reg;
-    PlantFullRecord(reg);
-    reg.SetRaw(kHkcu, kRecordKey, name, type, std::move(data));
-    return reg;
-}
-
-TEST(LoadRegisteredRecord, StopsAtFirstUnreadableString) {
-    // DIskSerial is the third string; each way of being unreadable obeys the same stop rule.
-    const std::vector<FakeRegistry> cases = [] {
-        std::vector<FakeRegistry> v;
-        FakeRegistry absent;
-        PlantFullRecord(absent, L"DIskSerial");
-        v.push_back(absent);
-        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(L"WD-123456")));
-        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(std::wstring(1023, L'9') + L'\0')));
-        v.push_back(RecordWith(L"DIskSerial", kRegBinary, Utf16(std::wstring(L"WD\0", 3))));
-        return v;
-    }();
-    for (size_t i = 0; i < cases.size(); ++i) {
-        FakeRegistry reg = cases[i];
-        RegisteredPcRecord record = StaleRecord();
-        EXPECT_FALSE(LoadRegisteredRecord(reg, &record)) << "case " << i;
-        EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter") << "case " << i;
-        EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E") << "case " << i;
-        EXPECT_EQ(record.m_strDiskSerial, L"") << "case " << i;
-        EXPECT_EQ(record.m_strComputerName, L"") << "case " << i;
-        EXPECT_EQ(record.m_strOsKey, L"") << "case " << i;
-        EXPECT_EQ(record.m_strCpuId, L"") << "case " << i;
-        // NICIndex, three strings and CleanRegistry: the later strings are never read.
-        EXPECT_EQ(reg.opens().size(), 5u) << "case " << i;
-        EXPECT_EQ(reg.openHandles(), 0u);
+    PlantFullRecord(reg, c.planted ? L"" : c.value);
+    if (c.planted) {
+        reg.SetRaw(kHkcu, kRecordKey, c.value, c.type, c.data);
     }
-}
-
-TEST(LoadRegisteredRecord, FirstAndLastStringFailures) {
-    FakeRegistry first = RecordWith(L"NICDescription", kRegSz, Utf16(L"x"));
     RegisteredPcRecord record = StaleRecord();
-    EXPECT_FALSE(LoadRegisteredRecord(first, &record));
-    EXPECT_EQ(record.m_strNicDescription, L"");
-    EXPECT_EQ(record.m_strMacId, L"");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_FALSE(LoadRegisteredRecord(reg, &record));
+    EXPECT_EQ(test::IdentityTexts(record), FirstTexts(c.kept));
     EXPECT_EQ(record.m_nNicIndex, 3) << "read before the strings";
-
-    FakeRegistry last = RecordWith(L"CPUID", kRegDword, {1, 0, 0, 0});
-    record = StaleRecord();
-    EXPECT_FALSE(LoadRegisteredRecord(last, &record));
-    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_EQ(reg.opens().size(), c.opens);
+    EXPECT_EQ(reg.openHandles(), 0u);
 }
 
 TEST(LoadRegisteredRecord, CleanRegistryFlagAndRepair) {

@@ -38,13 +38,7 @@ class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
   protected:
     SystemInfoTest() {
         cpu_.signature = 0x000306C3;
-        clock_.now.tm_year = 124;
-        clock_.now.tm_mon = 1;
-        clock_.now.tm_mday = 29;
-        clock_.now.tm_hour = 23;
-        clock_.now.tm_min = 58;
-        clock_.now.tm_sec = 7;
-        clock_.now.tm_wday = 4;  // never copied
+        clock_.Set(124, 1, 29, 23, 58, 7, 4);  // 29 February 2024; the weekday is never copied
     }
     HostFingerprint Collect() {
         HostFingerprint fp;
@@ -75,21 +69,11 @@ TEST_F(SystemInfoTest, CollectsEveryItemInItsTextForm) {
     record_.m_strMacId = Mac(L"5E");
 
     const HostFingerprint fp = Collect();
-    EXPECT_EQ(fp.m_stCollected.wYear, 2024);
-    EXPECT_EQ(fp.m_stCollected.wMonth, 2);
-    EXPECT_EQ(fp.m_stCollected.wDayOfWeek, 0);
-    EXPECT_EQ(fp.m_stCollected.wDay, 29);
-    EXPECT_EQ(fp.m_stCollected.wHour, 23);
-    EXPECT_EQ(fp.m_stCollected.wMinute, 58);
-    EXPECT_EQ(fp.m_stCollected.wSecond, 7);
-    EXPECT_EQ(fp.m_stCollected.wMilliseconds, 0);
-    EXPECT_EQ(fp.m_strCpuId, L"306C3");
-    EXPECT_EQ(fp.m_strDiskSerial, L"WD-\u00E9 X1");
+    EXPECT_EQ(test::Fields(fp.m_stCollected), (std::vector<int>{2024, 2, 0, 29, 23, 58, 7, 0}));
+    EXPECT_EQ(test::IdentityTexts(fp),
+              (Lines{L"Gigabit \u00C4thernet", L"00-1B-A2-3C-4D-5E", L"WD-\u00E9 X1", L"desk-07 ",
+                     L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBC", L"306C3"}));
     EXPECT_EQ(disk_.drives, std::vector<int>{0});
-    EXPECT_EQ(fp.m_strOsKey, L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBC");
-    EXPECT_EQ(fp.m_strComputerName, L"desk-07 ");
-    EXPECT_EQ(fp.m_strMacId, L"00-1B-A2-3C-4D-5E");
-    EXPECT_EQ(fp.m_strNicDescription, L"Gigabit \u00C4thernet");
 }
 
 TEST_F(SystemInfoTest, TraceNumbersWiredAdaptersAndFlagsShortDescriptions) {
@@ -179,17 +163,9 @@ TEST_F(SystemInfoTest, SecondCollectionKeepsNothingOfTheFirst) {
     clock_.works = false;
     cpu_.signature = 0;
     ASSERT_TRUE(GetSystemInfo(sources_, record_, &fp));
-    EXPECT_EQ(fp.m_strMacId, L"");
-    EXPECT_EQ(fp.m_strNicDescription, L"");
-    EXPECT_EQ(fp.m_strDiskSerial, L"");
-    EXPECT_EQ(fp.m_strOsKey, L"");
-    EXPECT_EQ(fp.m_strComputerName, L"");
-    EXPECT_EQ(fp.m_strCpuId, L"0");
-    const SystemTime& t = fp.m_stCollected;
-    EXPECT_EQ(t.wYear + t.wMonth + t.wDay + t.wDayOfWeek + t.wMilliseconds, 0);
-    EXPECT_EQ(t.wHour, 0xFFFF);
-    EXPECT_EQ(t.wMinute, 0xFFFF);
-    EXPECT_EQ(t.wSecond, 0xFFFF);
+    EXPECT_EQ(test::IdentityTexts(fp), (Lines{L"", L"", L"", L"", L"", L"0"}));
+    EXPECT_EQ(test::Fields(fp.m_stCollected),
+              (std::vector<int>{0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0}));
 }
 
 TEST(GetSystemNICInfo, ZeroesTheTableAndStoresCheckValues) {
