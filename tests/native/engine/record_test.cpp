@@ -22,12 +22,7 @@ const std::wstring kRecordKey = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo"
 const std::wstring kSentinel = L"untouched";
 
 std::vector<uint8_t> Utf16(const std::wstring& text) {
-    std::vector<uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(c) & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((static_cast<uint32_t>(c) >> 8) & 0xFF));
-    }
-    return bytes;
+    return FakeRegistry::Utf16(text);
 }
 
 using Texts = std::vector<std::wstring>;
@@ -70,15 +65,8 @@ RegisteredPcRecord StaleRecord() {
     return r;
 }
 
-uint32_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
-    const FakeRegistry::Value* v = reg.Find(kHkcu, kRecordKey, name);
-    EXPECT_NE(v, nullptr) << "missing value";
-    if (v == nullptr || v->data.size() != 4) {
-        return 0xDEADBEEF;
-    }
-    EXPECT_EQ(v->type, kRegDword);
-    return static_cast<uint32_t>(v->data[0] | v->data[1] << 8 | v->data[2] << 16 |
-                                 static_cast<uint32_t>(v->data[3]) << 24);
+int64_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
+    return reg.StoredDword(kHkcu, kRecordKey, name);
 }
 
 // Plants raw value data and reads it back through ReadRegString.
@@ -207,7 +195,7 @@ TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
 
     ASSERT_TRUE(reg.HasKey(kHkcu, kRecordKey));
     EXPECT_EQ(reg.ValueCount(kHkcu, kRecordKey), 1u);
-    EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u);
+    EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0);
     ASSERT_EQ(reg.writes().size(), 1u);
     EXPECT_EQ(reg.writes()[0].name, L"CleanRegistry");
     EXPECT_EQ(reg.openHandles(), 0u);
@@ -327,7 +315,7 @@ TEST(LoadRegisteredRecord, CleanRegistryFlagAndRepair) {
         EXPECT_EQ(record.m_bCleanRegistry, c.flag) << c.what;
         EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u) << c.what;
         if (c.repaired) {
-            EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u) << c.what;
+            EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0) << c.what;
         }
     }
 }

@@ -29,16 +29,8 @@ class FixedOsVersion final : public OsVersionSource {
     uint32_t minor_;
 };
 
-uint32_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
-    const FakeRegistry::Value* v = reg.Find(RegRoot::kCurrentUser, kKey, name);
-    EXPECT_NE(v, nullptr) << "missing value";
-    if (v == nullptr) {
-        return 0;
-    }
-    EXPECT_EQ(v->type, kRegDword);
-    EXPECT_EQ(v->data.size(), 4u);
-    return static_cast<uint32_t>(v->data[0] | v->data[1] << 8 | v->data[2] << 16 |
-                                 static_cast<uint32_t>(v->data[3]) << 24);
+int64_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
+    return reg.StoredDword(RegRoot::kCurrentUser, kKey, name);
 }
 
 TEST(ReadRegDword, ResultCodes) {
@@ -84,7 +76,7 @@ TEST(WriteRegDword, CreatesReplacesAndReportsFailure) {
 
     reg.SetString(RegRoot::kCurrentUser, kKey, L"Interval", L"abc");
     EXPECT_EQ(WriteRegDword(reg, kKey, L"Interval", 10), 1);
-    EXPECT_EQ(StoredDword(reg, L"Interval"), 10u) << "a value of another type is replaced";
+    EXPECT_EQ(StoredDword(reg, L"Interval"), 10) << "a value of another type is replaced";
 
     reg.FailWrites(true);
     EXPECT_EQ(WriteRegDword(reg, kKey, L"Interval", 11), 0);
@@ -116,7 +108,7 @@ TEST(LoadConnectorSettings, FirstStartWritesAllDefaultsInOrder) {
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(reg.writes()[i].name, expected[i].first);
         EXPECT_EQ(reg.writes()[i].value, expected[i].second);
-        EXPECT_EQ(StoredDword(reg, expected[i].first), expected[i].second);
+        EXPECT_EQ(StoredDword(reg, expected[i].first), int64_t{expected[i].second});
     }
     EXPECT_EQ(reg.ValueCount(RegRoot::kCurrentUser, kKey), 6u);
 
@@ -141,15 +133,15 @@ TEST(LoadConnectorSettings, StoredValuesTruncationAndRepairs) {
     LoadConnectorSettings(reg, os, &s);
 
     EXPECT_EQ(s.m_nInterval, 10);
-    EXPECT_EQ(StoredDword(reg, L"Interval"), 10u);
+    EXPECT_EQ(StoredDword(reg, L"Interval"), 10);
     EXPECT_EQ(s.m_timing.warmupDelay, 4464) << "70000 modulo 65536";
-    EXPECT_EQ(StoredDword(reg, L"WarmupDelay"), 70000u) << "the registry keeps 70000";
+    EXPECT_EQ(StoredDword(reg, L"WarmupDelay"), 70000) << "the registry keeps 70000";
     EXPECT_EQ(s.m_timing.activeResetTime, 100);
-    EXPECT_EQ(StoredDword(reg, L"ActiveResetTime"), 100u);
+    EXPECT_EQ(StoredDword(reg, L"ActiveResetTime"), 100);
     EXPECT_EQ(s.m_timing.resetTime, 5);
-    EXPECT_EQ(StoredDword(reg, L"ResetTime"), 5u);
+    EXPECT_EQ(StoredDword(reg, L"ResetTime"), 5);
     EXPECT_EQ(s.m_timing.afterResetDelay, 0x2345u);
-    EXPECT_EQ(StoredDword(reg, L"AfterResetDelay"), 0x12345u);
+    EXPECT_EQ(StoredDword(reg, L"AfterResetDelay"), 0x12345);
     EXPECT_EQ(s.m_nDetachDelay, 5000);
     EXPECT_EQ(s.m_nOsVersion, 0u) << "a failed version query gives 0";
 
