@@ -12,10 +12,7 @@
 namespace kx7::sim {
 namespace {
 
-using test_support::HostPacket;
-using test_support::Packet;
-using test_support::SampleHost;
-using test_support::SampleIdentity;
+using namespace test_support;
 
 TEST(CheckValueTest, SumsLowBytesAsSignedModulo65536) {
     EXPECT_EQ(CheckValueOf(L""), 0);
@@ -134,13 +131,13 @@ TEST(HostAcceptanceTest, DecidesInOrderAndLeavesTheCodeForTheStatusRead) {
         c.setUp(drive);
         Packet plain = HostPacket("OFFICE-PC\xe9", kMask, kToday);
         c.alter(plain);
-        const Packet cipher = test_support::Encrypt(plain, SampleIdentity());
+        const Packet cipher = Encrypt(plain, SampleIdentity());
 
-        EXPECT_EQ(test_support::SendPacket(drive, cipher), c.expected == 0);
+        EXPECT_EQ(SendPacket(drive, cipher), c.expected == 0);
         EXPECT_EQ(drive.unlocked(), c.expected == 0);
         std::array<uint8_t, 4> status{};
-        ASSERT_TRUE(test_support::Good(test_support::Send(
-            drive, test_support::kReadCommandStatusBlock, SimDirection::kIn, status.data(), 4)));
+        ASSERT_TRUE(
+            Good(Send(drive, kReadCommandStatusBlock, SimDirection::kIn, status.data(), 4)));
         EXPECT_EQ(status[0], c.expected);
         EXPECT_EQ(status[1], 0x41);
     }

@@ -46,6 +46,10 @@ inline SimScsiResult Send(SimulatedDrive& drive, const Bytes& cdb, SimDirection 
 inline bool Good(const SimScsiResult& result) {
     return result.completed && result.scsiStatus == kSimStatusGood;
 }
+// Answered, with CHECK CONDITION.
+inline bool Refused(const SimScsiResult& result) {
+    return result.completed && result.scsiStatus == kSimStatusCheckCondition;
+}
 
 inline SimIdentity SampleIdentity(char serialTail = '1') {
     SimIdentity identity;
