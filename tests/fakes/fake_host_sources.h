@@ -71,15 +71,15 @@ class FakeLocalTime final : public LocalTimeSource {
         *local = now;
         return true;
     }
-    // The fields as the C library fills them: years since 1900, months from 0.
-    void Set(int year, int month, int day, int hour, int minute, int second, int weekday) {
-        now.tm_year = year;
-        now.tm_mon = month;
-        now.tm_mday = day;
-        now.tm_hour = hour;
-        now.tm_min = minute;
-        now.tm_sec = second;
-        now.tm_wday = weekday;
+    // Year, month, day, hour, minute, second and weekday as the C library fills them: years
+    // since 1900, months from 0.
+    void Set(const std::array<int, 7>& fields) {
+        int std::tm::*const members[] = {&std::tm::tm_year, &std::tm::tm_mon, &std::tm::tm_mday,
+                                         &std::tm::tm_hour, &std::tm::tm_min, &std::tm::tm_sec,
+                                         &std::tm::tm_wday};
+        for (size_t i = 0; i < fields.size(); ++i) {
+            now.*members[i] = fields[i];
+        }
     }
     std::tm now{};
     bool works = true;

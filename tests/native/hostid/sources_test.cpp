@@ -56,7 +56,7 @@ TEST(CpuIdText, UpperCaseHexWithoutLeadingZeros) {
 TEST(GetCurrentDateTime, CalendarFieldsAndFailureMarkers) {
     test::FakeLocalTime clock;
     // 31 December 2000, with a leap second as the library gives it.
-    clock.Set(100, 11, 31, 0, 0, 60, 0);
+    clock.Set({100, 11, 31, 0, 0, 60, 0});
     SystemTime t;
     t.wDayOfWeek = t.wMilliseconds = 77;
     GetCurrentDateTime(clock, &t);

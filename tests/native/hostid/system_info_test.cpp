@@ -38,7 +38,7 @@ class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
   protected:
     SystemInfoTest() {
         cpu_.signature = 0x000306C3;
-        clock_.Set(124, 1, 29, 23, 58, 7, 4);  // 29 February 2024; the weekday is never copied
+        clock_.Set({124, 1, 29, 23, 58, 7, 4});  // 29 February 2024; the weekday is never copied
     }
     HostFingerprint Collect() {
         HostFingerprint fp;
@@ -48,6 +48,13 @@ class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
         debug_.lines.clear();
         EXPECT_TRUE(GetSystemInfo(sources_, record_, &fp));
         return fp;
+    }
+    // Collects with these adapters and a registered MAC ending in macLast.
+    HostFingerprint CollectWith(std::vector<NetworkAdapterRecord> adapters,
+                                const wchar_t* macLast) {
+        adapters_.records = std::move(adapters);
+        record_.m_strMacId = Mac(macLast);
+        return Collect();
     }
     // The trace lines of the adapter choice, without the two lines about the registration.
     Lines NicLines() const {
@@ -103,28 +110,26 @@ TEST_F(SystemInfoTest, TraceNumbersWiredAdaptersAndFlagsShortDescriptions) {
 }
 
 TEST_F(SystemInfoTest, OnlyWirelessPppAndLoopbackMeansNoAdapterEvenForARegisteredMac) {
-    adapters_.records = {Adapter(kIfTypeIeee80211, "Wireless", 0x10),
-                         Adapter(kIfTypePpp, "Dial-up", 0x11),
-                         Adapter(kIfTypeSoftwareLoopback, "Loopback", 0x12)};
-    record_.m_strMacId = Mac(L"10");
-    const HostFingerprint fp = Collect();
+    const HostFingerprint fp = CollectWith(
+        {Adapter(kIfTypeIeee80211, "Wireless", 0x10), Adapter(kIfTypePpp, "Dial-up", 0x11),
+         Adapter(kIfTypeSoftwareLoopback, "Loopback", 0x12)},
+        L"10");
     EXPECT_EQ(NicLines(), Lines{L"Can't find Registered NIC Info !!! :\n"});
     EXPECT_EQ(fp.m_strMacId, L"");
     EXPECT_EQ(fp.m_strNicDescription, L"");
 }
 
 TEST_F(SystemInfoTest, DisconnectedWiredAdapterIsStillChosen) {
-    adapters_.records = {Adapter(kIfTypeEthernet, "Unplugged", 0xAB, "0.0.0.0")};
-    record_.m_strMacId = Mac(L"AB");
-    EXPECT_EQ(Collect().m_strMacId, Mac(L"AB"));
+    EXPECT_EQ(
+        CollectWith({Adapter(kIfTypeEthernet, "Unplugged", 0xAB, "0.0.0.0")}, L"AB").m_strMacId,
+        Mac(L"AB"));
 }
 
 TEST_F(SystemInfoTest, SameMacTwiceTakesTheEarlierAdapter) {
-    adapters_.records = {Adapter(kIfTypeEthernet, "Other", 0x01),
-                         Adapter(kIfTypeEthernet, "First twin", 0x07),
-                         Adapter(kIfTypeEthernet, "Second twin", 0x07)};
-    record_.m_strMacId = Mac(L"07");
-    const HostFingerprint fp = Collect();
+    const HostFingerprint fp = CollectWith(
+        {Adapter(kIfTypeEthernet, "Other", 0x01), Adapter(kIfTypeEthernet, "First twin", 0x07),
+         Adapter(kIfTypeEthernet, "Second twin", 0x07)},
+        L"07");
     EXPECT_EQ(fp.m_strNicDescription, L"First twin");
     EXPECT_EQ(debug_.lines.back(), L"Matching NIC Info found. (NIC # 1)\n");
     for (const std::wstring& line : debug_.lines) {
@@ -149,9 +154,7 @@ TEST_F(SystemInfoTest, SecondCollectionKeepsNothingOfTheFirst) {
     registry_.SetRaw(RegRoot::kLocalMachine, kProductKeyPath, kProductKeyValue, kRegBinary,
                      std::vector<uint8_t>(kDigitalProductIdSize, 7));
     registry_.SetString(RegRoot::kLocalMachine, kComputerNamePath, kComputerNameValue, L"HOST");
-    adapters_.records = {Adapter(kIfTypeEthernet, "Gigabit", 0x42)};
-    record_.m_strMacId = Mac(L"42");
-    HostFingerprint fp = Collect();
+    HostFingerprint fp = CollectWith({Adapter(kIfTypeEthernet, "Gigabit", 0x42)}, L"42");
     ASSERT_EQ(fp.m_strMacId, Mac(L"42"));
     ASSERT_FALSE(fp.m_strOsKey.empty());
 
