@@ -30,6 +30,17 @@ const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c0
 constexpr InterfaceGuid kHidClass = {
     0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 
+// A message table that knows one code.
+class OneMessage final : public SystemMessages {
+  public:
+    OneMessage(uint32_t code, const wchar_t* text) : code_(code), text_(text) {}
+    std::wstring Lookup(uint32_t code) override { return code == code_ ? text_ : L""; }
+
+  private:
+    uint32_t code_;
+    std::wstring text_;
+};
+
 class DeviceTreeTest : public ::testing::Test {
   protected:
     DeviceTreeTest() {
@@ -111,11 +122,9 @@ TEST_F(DeviceTreeTest, DriveNodeArrivalAndRemovalMoveTheWorkersState) {
     EXPECT_EQ(c.view.Texts(ViewCall::kSerial).back(), L"");
     EXPECT_FALSE(c.devices.requests.back().presentOnly) << "absent devices are looked at too";
     EXPECT_TRUE(Classes().empty()) << "the class went with its only device";
-    EXPECT_EQ(c.view.logText, std::wstring(L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n") +
-                                  L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n");
+    const std::wstring adding = L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n";
+    const std::wstring removing = L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n";
+    EXPECT_EQ(c.view.logText, adding + adding + removing + removing + removing);
 }
 
 TEST_F(DeviceTreeTest, UnlockedDiskNodesArmAndDisarmTheCleanup) {
@@ -196,11 +205,7 @@ TEST_F(DeviceTreeTest, DeviceMissingFromTheSetLeavesTheTreeButNotTheTracking) {
 }
 
 TEST_F(DeviceTreeTest, UnobtainableDeviceSetIsReportedAndSkipsTheTracking) {
-    struct Messages final : SystemMessages {
-        std::wstring Lookup(uint32_t code) override {
-            return code == 5 ? L"Access is denied.\r\n" : L"";
-        }
-    } messages;
+    OneMessage messages(5, L"Access is denied.\r\n");
     DeviceTree tree(DeviceTreeServices{c.tree, c.devices, c.view, *c.state, c.compare, messages});
     tree.SetRootItem(root());
     c.devices.failWith = 5;
@@ -244,11 +249,7 @@ TEST(DeviceLog, KeepsItsNewestWholeLines) {
 }
 
 TEST(ErrorTexts, DropTheLineBreakOrNameTheCode) {
-    struct Messages final : SystemMessages {
-        std::wstring Lookup(uint32_t code) override {
-            return code == 2 ? L"The system cannot find the file specified.\r\n" : L"";
-        }
-    } messages;
+    OneMessage messages(2, L"The system cannot find the file specified.\r\n");
     EXPECT_EQ(ErrorCodeText(messages, 2), L"The system cannot find the file specified.");
     EXPECT_EQ(ErrorCodeText(messages, 13), L"Unknown error 0xD");
     EXPECT_EQ(ErrorCodeText(messages, 0), L"Unknown error 0x0");
