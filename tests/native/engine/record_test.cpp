@@ -285,38 +285,44 @@ TEST_P(UnreadableString, StopsTheLoadThere) {
     EXPECT_EQ(reg.openHandles(), 0u);
 }
 
-TEST(LoadRegisteredRecord, CleanRegistryFlagAndRepair) {
-    struct Case {
-        const char* what;
-        bool plant;
-        uint32_t type;
-        std::vector<uint8_t> data;
-        bool flag;
-        bool repaired;
-    };
-    const Case cases[] = {
-        {"5 sets the flag", true, kRegDword, {5, 0, 0, 0}, true, false},
-        {"0x7FFFFFFF sets the flag", true, kRegDword, {0xFF, 0xFF, 0xFF, 0x7F}, true, false},
-        {"0 leaves it", true, kRegDword, {0, 0, 0, 0}, false, false},
-        {"0xFFFFFFFF is negative", true, kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, false, true},
-        {"0x80000000 is negative", true, kRegDword, {0, 0, 0, 0x80}, false, true},
-        {"text is not a DWORD", true, kRegSz, Utf16(std::wstring(L"1\0", 2)), false, true},
-        {"missing", false, kRegNone, {}, false, true},
-    };
-    for (const Case& c : cases) {
-        FakeRegistry reg;
-        PlantFullRecord(reg, c.plant ? L"" : L"CleanRegistry");
-        if (c.plant) {
-            reg.SetRaw(kHkcu, kRecordKey, L"CleanRegistry", c.type, c.data);
-        }
-        RegisteredPcRecord record;
-        record.m_bCleanRegistry = !c.flag;
-        LoadRegisteredRecord(reg, &record);
-        EXPECT_EQ(record.m_bCleanRegistry, c.flag) << c.what;
-        EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u) << c.what;
-        if (c.repaired) {
-            EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0) << c.what;
-        }
+// What a stored "CleanRegistry" sets the flag to, and whether the load puts a 0 in its place.
+struct CleanRegistryCase {
+    const char* name;
+    bool plant;
+    uint32_t type;
+    std::vector<uint8_t> data;
+    bool flag;
+    bool repaired;
+    friend void PrintTo(const CleanRegistryCase& c, std::ostream* os) { *os << c.name; }
+};
+const CleanRegistryCase kCleanRegistry[] = {
+    {"FiveSetsTheFlag", true, kRegDword, {5, 0, 0, 0}, true, false},
+    {"LargestPositiveSetsTheFlag", true, kRegDword, {0xFF, 0xFF, 0xFF, 0x7F}, true, false},
+    {"ZeroLeavesIt", true, kRegDword, {0, 0, 0, 0}, false, false},
+    {"AllOnesIsNegative", true, kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, false, true},
+    {"TopBitIsNegative", true, kRegDword, {0, 0, 0, 0x80}, false, true},
+    {"TextIsNotADword", true, kRegSz, Utf16(std::wstring(L"1\0", 2)), false, true},
+    {"Missing", false, kRegNone, {}, false, true},
+};
+
+class CleanRegistryFlag : public ::testing::TestWithParam<CleanRegistryCase> {};
+INSTANTIATE_TEST_SUITE_P(LoadRegisteredRecord, CleanRegistryFlag,
+                         ::testing::ValuesIn(kCleanRegistry), ::testing::PrintToStringParamName());
+
+TEST_P(CleanRegistryFlag, IsReadOrRepaired) {
+    const CleanRegistryCase& c = GetParam();
+    FakeRegistry reg;
+    PlantFullRecord(reg, c.plant ? L"" : L"CleanRegistry");
+    if (c.plant) {
+        reg.SetRaw(kHkcu, kRecordKey, L"CleanRegistry", c.type, c.data);
+    }
+    RegisteredPcRecord record;
+    record.m_bCleanRegistry = !c.flag;
+    LoadRegisteredRecord(reg, &record);
+    EXPECT_EQ(record.m_bCleanRegistry, c.flag);
+    EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u);
+    if (c.repaired) {
+        EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0);
     }
 }
 
