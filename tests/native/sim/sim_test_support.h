@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -43,6 +44,23 @@ inline SimScsiResult Send(SimulatedDrive& drive, const Bytes& cdb, SimDirection 
 }
 
 // Reached the drive and answered GOOD.
+// A case's description as a test name: its letters and digits, each run of anything else as one
+// underscore.
+inline std::string CaseName(const std::string& what) {
+    std::string name;
+    for (const char c : what) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            name += c;
+        } else if (!name.empty() && name.back() != '_') {
+            name += '_';
+        }
+    }
+    while (!name.empty() && name.back() == '_') {
+        name.pop_back();
+    }
+    return name;
+}
+
 inline bool Good(const SimScsiResult& result) {
     return result.completed && result.scsiStatus == kSimStatusGood;
 }
