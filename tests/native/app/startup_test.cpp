@@ -107,8 +107,7 @@ class RecordingHost final : public StartupHost {
 struct StartupCase {
     const char* name;
     const wchar_t* args;
-    uintptr_t titleWindow;
-    uintptr_t classWindow;
+    uintptr_t titleWindow, classWindow;  // a running copy found by title or by class
     const wchar_t* storedArguments;
     int hideMode;
     const char* calls;

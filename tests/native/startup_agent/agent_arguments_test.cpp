@@ -35,8 +35,7 @@ Parsed Parse(const std::string& line) {
 struct StartCase {
     const char* name;
     const char* line;
-    int32_t delayMs;
-    int32_t hide;
+    int32_t delayMs, hide;
     const char16_t* path;
     friend void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -59,6 +58,26 @@ const StartCase kStartCases[] = {
     {"DelayWord", "/d:soon /S:X.EXE", 0, 0, u"X.EXE"},
     {"DelayEmpty", "/D: /S:X.EXE", 0, 0, u"X.EXE"},
     {"DelayMinusOnly", "/D:- /S:X.EXE", 0, 0, u"X.EXE"},
+    // Hide needs its slash but may stand anywhere, inside the path too.
+    {"HideWithoutSlash", "HIDE /S:X.EXE", 0, 0, u"X.EXE"},
+    {"HideFolderWithoutSlash", "/S:C:\\HIDE\\X.EXE", 0, 0, u"C:\\HIDE\\X.EXE"},
+    {"HideStartingAWord", "/HIDEOUT /S:X.EXE", 0, 1, u"X.EXE"},
+    {"HideAfterASlashInThePath", "/S:C:\\TOOLS/HIDE\\X.EXE", 0, 1, u"C:\\TOOLS/HIDE\\X.EXE"},
+    {"HideBetweenSwitchesWithoutSpaces", "/D:10/HIDE/S:X.EXE", 10, 1, u"X.EXE"},
+    // The delay follows atoi up to the first space.
+    {"DelayZero", "/D:0 /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayNegative", "/D:-100 /S:X.EXE", -100, 0, u"X.EXE"},
+    {"DelayWithPlusSign", "/D:+250 /S:X.EXE", 250, 0, u"X.EXE"},
+    {"DelayWithUnit", "/D:1500MS /S:X.EXE", 1500, 0, u"X.EXE"},
+    {"DelayAfterTab", "/D:\t42 /S:X.EXE", 42, 0, u"X.EXE"},
+    // The text ends at the space, so a number after it is not part of the delay.
+    {"DelaySpaceBeforeNumber", "/D: 500 /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayNumberAfterThePath", "/D:/S:X.EXE 700", 0, 0, u"X.EXE 700"},
+    {"NoDelay", "/S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayWithoutSlash", "D:500 /S:X.EXE", 0, 0, u"X.EXE"},
+    // Only the first "/D:" counts, also when it stands in the path.
+    {"FirstDelayCounts", "/D:20 /D:30 /S:X.EXE", 20, 0, u"X.EXE"},
+    {"DelayInThePath", "/S:C:\\X/D:77\\Y.EXE", 77, 0, u"C:\\X/D:77\\Y.EXE"},
 };
 
 class AgentStartLine : public ::testing::TestWithParam<StartCase> {};
@@ -76,30 +95,6 @@ TEST_P(AgentStartLine, IsRead) {
 TEST(AgentArguments, LineIsUpperCasedInPlace) {
     EXPECT_EQ(Parse("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe").line,
               "/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
-}
-
-TEST(AgentArguments, HideNeedsItsSlashButMayStandAnywhere) {
-    EXPECT_EQ(Parse("HIDE /S:X.EXE").hide, 0);
-    EXPECT_EQ(Parse("/S:C:\\HIDE\\X.EXE").hide, 0);
-    EXPECT_EQ(Parse("/HIDEOUT /S:X.EXE").hide, 1);
-    EXPECT_EQ(Parse("/S:C:\\TOOLS/HIDE\\X.EXE").hide, 1);
-    EXPECT_EQ(Parse("/D:10/HIDE/S:X.EXE").hide, 1);
-}
-
-TEST(AgentArguments, DelayFollowsAtoiUpToTheFirstSpace) {
-    EXPECT_EQ(Parse("/D:0 /S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("/D:-100 /S:X.EXE").delayMs, -100);
-    EXPECT_EQ(Parse("/D:+250 /S:X.EXE").delayMs, 250);
-    EXPECT_EQ(Parse("/D:1500MS /S:X.EXE").delayMs, 1500);
-    EXPECT_EQ(Parse("/D:\t42 /S:X.EXE").delayMs, 42);
-    // The text ends at the space, so the number after it is not part of the delay.
-    EXPECT_EQ(Parse("/D: 500 /S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("/D:/S:X.EXE 700").delayMs, 0);
-    EXPECT_EQ(Parse("/S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("D:500 /S:X.EXE").delayMs, 0);
-    // Only the first "/D:" counts, also when it stands in the path.
-    EXPECT_EQ(Parse("/D:20 /D:30 /S:X.EXE").delayMs, 20);
-    EXPECT_EQ(Parse("/S:C:\\X/D:77\\Y.EXE").delayMs, 77);
 }
 
 TEST(AgentArguments, LongDelayTextsAreReadWholeAndLargeNumbersSaturate) {
