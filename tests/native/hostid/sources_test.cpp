@@ -22,10 +22,8 @@ TEST(DebugOut, LinesUpTo511UnitsPassWholeLongerOnesAreCut) {
     DebugOut(sink, exact);
     std::wstring longer = L"Registered NIC Description : " + std::wstring(600, L'd') + L"\n";
     DebugOut(sink, longer);
-    ASSERT_EQ(sink.lines.size(), 3u);
-    EXPECT_EQ(sink.lines[0], L"NIC # 0, MAC ID   : 00-1B-A2-3C-4D-5E\n");
-    EXPECT_EQ(sink.lines[1], exact);
-    EXPECT_EQ(sink.lines[2], longer.substr(0, 511));
+    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{L"NIC # 0, MAC ID   : 00-1B-A2-3C-4D-5E\n",
+                                                     exact, longer.substr(0, 511)}));
 }
 
 TEST(DebugOut, CutNeverSplitsASurrogatePair) {
