@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,15 +70,6 @@ int64_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
     return reg.StoredDword(kHkcu, kRecordKey, name);
 }
 
-// Plants raw value data and reads it back through ReadRegString.
-int ReadRaw(uint32_t type, const std::vector<uint8_t>& data, std::wstring* dest) {
-    FakeRegistry reg;
-    reg.SetRaw(kHkcu, kRecordKey, L"V", type, data);
-    const int rc = ReadRegString(reg, kRecordKey, L"V", dest);
-    EXPECT_EQ(reg.openHandles(), 0u);
-    return rc;
-}
-
 TEST(ReadRegString, KeyAndValueFailuresLeaveDestination) {
     FakeRegistry reg;
     std::wstring dest = kSentinel;
@@ -101,87 +93,63 @@ TEST(ReadRegString, KeyAndValueFailuresLeaveDestination) {
     }
 }
 
-TEST(ReadRegString, TypesAccepted) {
-    std::wstring dest = kSentinel;
-    const std::vector<uint8_t> text = Utf16(std::wstring(L"%TEMP%\\x") + L'\0');
-    EXPECT_EQ(ReadRaw(kRegSz, text, &dest), 0);
-    EXPECT_EQ(dest, L"%TEMP%\\x");
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegExpandSz, text, &dest), 0);
-    EXPECT_EQ(dest, L"%TEMP%\\x") << "no expansion";
-
-    for (uint32_t type : {kRegBinary, kRegDword, kRegNone, kRegQword, uint32_t{7}}) {
-        dest = kSentinel;
-        EXPECT_EQ(ReadRaw(type, text, &dest), kRegValueUnreadable) << "type " << type;
-        EXPECT_EQ(dest, kSentinel);
-    }
+// The text as UTF-16LE bytes with these bytes after it.
+std::vector<uint8_t> Utf16Then(const std::wstring& text, const std::vector<uint8_t>& tail) {
+    std::vector<uint8_t> data = Utf16(text);
+    data.insert(data.end(), tail.begin(), tail.end());
+    return data;
 }
 
-TEST(ReadRegString, LengthLimits) {
-    std::wstring dest;
-    const std::wstring longest(1022, L'x');
-    std::vector<uint8_t> data = Utf16(longest + L'\0');
-    ASSERT_EQ(data.size(), 2046u);
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "1022 characters and terminator fill it";
-    EXPECT_EQ(dest, longest);
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x')), &dest), kRegValueUnreadable)
-        << "2046 bytes without terminator";
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x') + L'\0'), &dest), kRegValueUnreadable)
-        << "1023 characters do not fit with their terminator";
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(4000, L'x') + L'\0'), &dest), kRegValueUnreadable);
+// Raw value data read back through ReadRegString: the text it gives, or none when the value is
+// unreadable and the destination keeps what it held.
+struct RawValueCase {
+    const char* name;
+    uint32_t type;
+    std::vector<uint8_t> data;
+    std::optional<std::wstring> text;
+    friend void PrintTo(const RawValueCase& c, std::ostream* os) { *os << c.name; }
+};
+const std::wstring kTemp = L"%TEMP%\\x";
+const std::wstring kLongest(1022, L'x');  // with its terminator 2046 bytes: the whole buffer
+const std::wstring kWide = {L'\u00e9', L'\u4e2d', L'\uff21'};
+const RawValueCase kRawValues[] = {
+    {"Text", kRegSz, Utf16Then(kTemp, {0, 0}), kTemp},
+    {"ExpandableTextIsNotExpanded", kRegExpandSz, Utf16Then(kTemp, {0, 0}), kTemp},
+    {"BinaryIsRefused", kRegBinary, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"DwordIsRefused", kRegDword, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"NoneIsRefused", kRegNone, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"QwordIsRefused", kRegQword, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"MultiStringIsRefused", 7, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"LongestTextFillsTheBuffer", kRegSz, Utf16Then(kLongest, {0, 0}), kLongest},
+    {"WholeBufferWithoutTerminator", kRegSz, Utf16(kLongest + L'x'), std::nullopt},
+    {"OneCharacterTooMany", kRegSz, Utf16Then(kLongest + L'x', {0, 0}), std::nullopt},
+    {"FarTooLong", kRegSz, Utf16Then(std::wstring(4000, L'x'), {0, 0}), std::nullopt},
     // Short text padded with zeros beyond the buffer still does not fit.
-    std::vector<uint8_t> padded = Utf16(L"ab");
-    padded.resize(2048, 0);
-    EXPECT_EQ(ReadRaw(kRegSz, padded, &dest), kRegValueUnreadable);
-    EXPECT_EQ(dest, kSentinel);
-}
+    {"ZeroPaddedPastTheBuffer", kRegSz, Utf16Then(L"ab", std::vector<uint8_t>(2044, 0)),
+     std::nullopt},
+    {"Unterminated", kRegSz, Utf16(L"abc"), std::nullopt},
+    {"NulInTheMiddleIsNoTerminator", kRegSz, Utf16(std::wstring(L"ab\0cd", 5)), std::nullopt},
+    {"TextEndsAtTheFirstNul", kRegSz, Utf16(std::wstring(L"ab\0cd\0", 6)), L"ab"},
+    {"EmptyValue", kRegSz, {}, L""},
+    {"OnlyATerminator", kRegSz, {0, 0}, L""},
+    {"StrayByteAfterATerminator", kRegSz, Utf16Then(std::wstring(L"ab\0", 3), {0x41}), L"ab"},
+    {"HalfATerminator", kRegSz, Utf16Then(L"ab", {0}), std::nullopt},
+    {"SingleByteHoldsNoCharacter", kRegSz, {0}, L""},
+    {"WideCharactersKeepTheirValue", kRegSz, Utf16Then(kWide, {0, 0}), kWide},
+};
 
-TEST(ReadRegString, TerminatorAndEmbeddedNul) {
+class RawValue : public ::testing::TestWithParam<RawValueCase> {};
+INSTANTIATE_TEST_SUITE_P(ReadRegString, RawValue, ::testing::ValuesIn(kRawValues),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(RawValue, ReadsAsText) {
+    const RawValueCase& c = GetParam();
+    FakeRegistry reg;
+    reg.SetRaw(kHkcu, kRecordKey, L"V", c.type, c.data);
     std::wstring dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(L"abc"), &dest), kRegValueUnreadable) << "unterminated";
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd", 5)), &dest), kRegValueUnreadable)
-        << "a NUL in the middle is no terminator";
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd\0", 6)), &dest), 0);
-    EXPECT_EQ(dest, L"ab") << "the text ends at the first NUL";
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, {}, &dest), 0) << "an empty value";
-    EXPECT_EQ(dest, L"");
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, {0, 0}, &dest), 0) << "only a terminator";
-    EXPECT_EQ(dest, L"");
-}
-
-TEST(ReadRegString, OddByteLengths) {
-    std::wstring dest = kSentinel;
-    std::vector<uint8_t> data = Utf16(std::wstring(L"ab\0", 3));
-    data.push_back(0x41);
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "stray byte after a terminator";
-    EXPECT_EQ(dest, L"ab");
-
-    dest = kSentinel;
-    data = Utf16(L"ab");
-    data.push_back(0);  // half a terminator
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), kRegValueUnreadable);
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, {0}, &dest), 0) << "a single byte holds no character";
-    EXPECT_EQ(dest, L"");
-}
-
-TEST(ReadRegString, WideCharactersKeepTheirValue) {
-    std::wstring dest;
-    const std::wstring text = {L'\u00e9', L'\u4e2d', L'\uff21'};
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(text + L'\0'), &dest), 0);
-    EXPECT_EQ(dest, text);
+    EXPECT_EQ(ReadRegString(reg, kRecordKey, L"V", &dest), c.text ? 0 : kRegValueUnreadable);
+    EXPECT_EQ(dest, c.text.value_or(kSentinel));
+    EXPECT_EQ(reg.openHandles(), 0u);
 }
 
 TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
