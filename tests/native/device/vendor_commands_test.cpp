@@ -358,21 +358,12 @@ TEST_F(VendorCommandsTest, FailedInquiryLeavesTheOutputZeroed) {
 }
 
 TEST(DriveIdentityTest, ParsesBigEndianIdsAndTheDriveIdentifier) {
-    std::array<uint8_t, kIdentityLength> reply{};
-    reply[0] = 3;
-    reply[1] = 250;
-    reply[2] = 0x6B;
-    reply[3] = 0x2F;
-    reply[4] = 0x11;
-    reply[5] = 0x81;
-    for (size_t i = 0; i < 16; ++i) {
-        reply[6 + i] = static_cast<uint8_t>('A' + i);
-    }
+    const std::array<uint8_t, kIdentityLength> reply = {3,   250, 0x6B, 0x2F, 0x11, 0x81, 'A', 'B',
+                                                        'C', 'D', 'E',  'F',  'G',  'H',  'I', 'J',
+                                                        'K', 'L', 'M',  'N',  'O',  'P'};
     const DriveIdentity id = ParseDriveIdentity(reply);
-    EXPECT_EQ(id.firmwareMajor, 3);
-    EXPECT_EQ(id.firmwareMinor, 250);
-    EXPECT_EQ(id.vendorId, 0x6B2F);
-    EXPECT_EQ(id.productId, 0x1181);
+    EXPECT_EQ(std::tie(id.firmwareMajor, id.firmwareMinor, id.vendorId, id.productId),
+              std::make_tuple(3, 250, 0x6B2F, 0x1181));
     EXPECT_EQ(Bytes(id.driveId.begin(), id.driveId.end()), Bytes(reply.begin() + 6, reply.end()));
 }
 

@@ -129,26 +129,24 @@ TEST_F(DeviceTreeTest, DriveNodeArrivalAndRemovalMoveTheWorkersState) {
 
 TEST_F(DeviceTreeTest, UnlockedDiskNodesArmAndDisarmTheCleanup) {
     ConnectorState& s = *c.state;
+    // Unlocked disks counted, removal pending, removal ticks.
+    const auto cleanup = [&s] {
+        return std::vector<int>{s.m_nUnlockedDisks, s.m_bRemovalPending, s.m_nRemovalTicks};
+    };
     Leave(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 0);
-    EXPECT_EQ(s.m_bRemovalPending, 1) << "even with no disk counted";
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{0, 1, 0})) << "pending even with no disk counted";
 
     s.m_nRemovalTicks = 7;
     s.m_nSettleTicks = 0;
     Arrive(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 1);
-    EXPECT_EQ(s.m_bRemovalPending, 0);
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(s.m_nSettleTicks, 10);
     EXPECT_EQ(s.g_bConnectRequested, 0) << "a disk asks for no pass";
     EXPECT_EQ(s.DeviceSerial(), L"") << "nor does it change the serial";
 
     s.m_nRemovalTicks = 4;
     Leave(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 0);
-    EXPECT_EQ(s.m_bRemovalPending, 1);
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{0, 1, 0}));
 }
 
 TEST_F(DeviceTreeTest, RootDevicesAreOnlyLogged) {
