@@ -302,9 +302,11 @@ TEST_F(VendorCommandsTest, WritesSendTheCallersLengthNotTheStagingSize) {
     EXPECT_EQ(drive_.calls()[1].sent, shortPacket);
     EXPECT_EQ(drive_.calls()[3].cdb, Block({0x3B, 0x01, 0xCD, 0x03, 0x06, 0x00}));
     EXPECT_EQ(drive_.calls()[3].sent, shortTiming);
-    // The announce follows the length it announces.
-    EXPECT_EQ(drive_.calls()[2].cdb[4] | drive_.calls()[2].cdb[5] << 8,
-              AnnounceChecksum(BuildVendorWriteBlock(0x03, 6)));
+    // Each announce follows the length it announces.
+    EXPECT_EQ(drive_.calls()[0].cdb,
+              Block({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0xCF, 0x46, 0x4D, 0x4C, 0x00}));
+    EXPECT_EQ(drive_.calls()[2].cdb,
+              Block({0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xF1, 0x46, 0x4D, 0x4C, 0x00}));
 }
 
 TEST_F(VendorCommandsTest, WritesLongerThanTheirStagingAreRefusedUnsent) {
