@@ -1,7 +1,9 @@
 #include "host_check/host_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,33 +57,20 @@ std::wstring Padded(const std::wstring& text, size_t width) {
 // A text in double quotes with line breaks and other control characters written as C escapes,
 // so that every message fits one line and can be read back byte for byte.
 std::wstring Quoted(const std::wstring& text) {
+    static const std::pair<wchar_t, const wchar_t*> kEscapes[] = {
+        {L'\r', L"\\r"}, {L'\n', L"\\n"}, {L'\t', L"\\t"}, {L'"', L"\\\""}, {L'\\', L"\\\\"}};
     std::wstring out = L"\"";
     for (wchar_t c : text) {
-        switch (c) {
-            case L'\r':
-                out += L"\\r";
-                break;
-            case L'\n':
-                out += L"\\n";
-                break;
-            case L'\t':
-                out += L"\\t";
-                break;
-            case L'"':
-                out += L"\\\"";
-                break;
-            case L'\\':
-                out += L"\\\\";
-                break;
-            default:
-                if (static_cast<uint32_t>(c) < 0x20) {
-                    wchar_t escape[8] = {};
-                    std::swprintf(escape, sizeof(escape) / sizeof(escape[0]), L"\\x%02X",
-                                  static_cast<unsigned>(c));
-                    out += escape;
-                } else {
-                    out += c;
-                }
+        const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [c](const auto& e) { return e.first == c; });
+        if (escape != std::end(kEscapes)) {
+            out += escape->second;
+        } else if (static_cast<uint32_t>(c) < 0x20) {
+            wchar_t hex[8] = {};
+            std::swprintf(hex, sizeof(hex) / sizeof(hex[0]), L"\\x%02X", static_cast<unsigned>(c));
+            out += hex;
+        } else {
+            out += c;
         }
     }
     return out + L"\"";

@@ -30,7 +30,9 @@ struct SimScsiResult {
 constexpr uint8_t kSimStatusGood = 0x00;
 constexpr uint8_t kSimStatusCheckCondition = 0x02;
 
-// Operation codes and the fields of the buffer commands.
+// Operation codes and the fields of the buffer commands. The connector keeps its own copy
+// (connector/device/vendor_commands.cpp) on purpose: a wrong byte on one side is caught by the
+// other.
 constexpr uint8_t kSimOpInquiry = 0x12;
 constexpr uint8_t kSimOpWriteBuffer = 0x3B;
 constexpr uint8_t kSimOpReadBuffer = 0x3C;

@@ -6,6 +6,8 @@ namespace kx7 {
 
 namespace {
 
+// The simulated drive keeps its own copy (sim/command_block.h) on purpose: a wrong byte on one
+// side is caught by the other.
 constexpr uint8_t kOpReadBuffer = 0x3C;
 constexpr uint8_t kOpWriteBuffer = 0x3B;
 constexpr uint8_t kModeVendorBuffer = 0x01;
@@ -24,6 +26,17 @@ CommandBlock BuildVendorBlock(uint8_t opcode, uint8_t bufferId, uint8_t subcomma
     block[4] = static_cast<uint8_t>(length & 0xFF);
     block[5] = static_cast<uint8_t>(length >> 8);
     return block;
+}
+
+PassThroughRequest Request(const CommandBlock& cdb, uint8_t cdbLength, DataDirection direction,
+                           uint8_t* buffer, uint32_t length) {
+    PassThroughRequest request;
+    request.cdb = cdb;
+    request.cdbLength = cdbLength;
+    request.direction = direction;
+    request.buffer = buffer;
+    request.length = length;
+    return request;
 }
 
 // Only a request that came back GOOD counts; the sense data is never looked at.
@@ -115,23 +128,15 @@ bool SendPassThrough(ScsiPassThrough& drive, Clock& clock, PassThroughRequest* r
 
 bool VendorRead(ScsiPassThrough& drive, Clock& clock, uint8_t subcommand, uint16_t length,
                 uint8_t* buffer) {
-    PassThroughRequest request;
-    request.cdb = BuildVendorReadBlock(subcommand, length);
-    request.cdbLength = kVendorCdbLength;
-    request.direction = DataDirection::kIn;
-    request.buffer = buffer;
-    request.length = length;
+    PassThroughRequest request = Request(BuildVendorReadBlock(subcommand, length), kVendorCdbLength,
+                                         DataDirection::kIn, buffer, length);
     return SendAndCheck(drive, clock, &request);
 }
 
 bool VendorWrite(ScsiPassThrough& drive, Clock& clock, uint8_t subcommand, uint16_t length,
                  uint8_t* buffer) {
-    PassThroughRequest request;
-    request.cdb = BuildVendorWriteBlock(subcommand, length);
-    request.cdbLength = kVendorCdbLength;
-    request.direction = DataDirection::kOut;
-    request.buffer = buffer;
-    request.length = length;
+    PassThroughRequest request = Request(BuildVendorWriteBlock(subcommand, length),
+                                         kVendorCdbLength, DataDirection::kOut, buffer, length);
     // The drive takes a write only after it has been announced; an unannounced write is not
     // worth sending.
     if (!AnnounceWrite(drive, clock, request.cdb)) {
@@ -141,22 +146,16 @@ bool VendorWrite(ScsiPassThrough& drive, Clock& clock, uint8_t subcommand, uint1
 }
 
 bool AnnounceWrite(ScsiPassThrough& drive, Clock& clock, const CommandBlock& writeBlock) {
-    PassThroughRequest request;
-    request.cdb = BuildAnnounceBlock(writeBlock);
-    request.cdbLength = kAnnounceCdbLength;
-    request.direction = DataDirection::kOut;
+    PassThroughRequest request = Request(BuildAnnounceBlock(writeBlock), kAnnounceCdbLength,
+                                         DataDirection::kOut, nullptr, 0);
     return SendAndCheck(drive, clock, &request);
 }
 
 bool Inquiry(ScsiPassThrough& drive, Clock& clock, std::array<uint8_t, kInquiryLength>* output) {
     output->fill(0);
     std::array<uint8_t, kInquiryStagingSize> staging{};
-    PassThroughRequest request;
-    request.cdb = BuildInquiryBlock();
-    request.cdbLength = kInquiryCdbLength;
-    request.direction = DataDirection::kIn;
-    request.buffer = staging.data();
-    request.length = kInquiryLength;
+    PassThroughRequest request = Request(BuildInquiryBlock(), kInquiryCdbLength, DataDirection::kIn,
+                                         staging.data(), kInquiryLength);
     if (!SendAndCheck(drive, clock, &request)) {
         return false;
     }

@@ -1,6 +1,9 @@
 #include "installer/tools/logon_start.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <iterator>
+#include <utility>
 
 namespace kx7::installer {
 
@@ -12,27 +15,13 @@ namespace {
 
 // A folder name may hold '&' and quotes, which XML text may not hold as they are.
 std::wstring Escaped(const std::wstring& text) {
+    static const std::pair<wchar_t, const wchar_t*> kEntities[] = {
+        {L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}, {L'\'', L"&apos;"}};
     std::wstring out;
     for (const wchar_t c : text) {
-        switch (c) {
-            case L'&':
-                out += L"&amp;";
-                break;
-            case L'<':
-                out += L"&lt;";
-                break;
-            case L'>':
-                out += L"&gt;";
-                break;
-            case L'"':
-                out += L"&quot;";
-                break;
-            case L'\'':
-                out += L"&apos;";
-                break;
-            default:
-                out += c;
-        }
+        const auto* entity = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                          [c](const auto& e) { return e.first == c; });
+        out += entity != std::end(kEntities) ? std::wstring(entity->second) : std::wstring(1, c);
     }
     return out;
 }

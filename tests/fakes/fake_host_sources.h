@@ -71,6 +71,16 @@ class FakeLocalTime final : public LocalTimeSource {
         *local = now;
         return true;
     }
+    // Year, month, day, hour, minute, second and weekday as the C library fills them: years
+    // since 1900, months from 0.
+    void Set(const std::array<int, 7>& fields) {
+        int std::tm::*const members[] = {&std::tm::tm_year, &std::tm::tm_mon, &std::tm::tm_mday,
+                                         &std::tm::tm_hour, &std::tm::tm_min, &std::tm::tm_sec,
+                                         &std::tm::tm_wday};
+        for (size_t i = 0; i < fields.size(); ++i) {
+            now.*members[i] = fields[i];
+        }
+    }
     std::tm now{};
     bool works = true;
 };
@@ -92,5 +102,18 @@ struct FakeHostSources {
     RecordingDebugSink debug_;
     HostSources sources_{adapters_, disk_, registry_, cpu_, clock_, codePage_, debug_};
 };
+
+// A time block's fields in their declared order, so a whole block is checked at once.
+inline std::vector<int> Fields(const SystemTime& t) {
+    return {t.wYear, t.wMonth,  t.wDayOfWeek, t.wDay,
+            t.wHour, t.wMinute, t.wSecond,    t.wMilliseconds};
+}
+
+// The six identity texts of a fingerprint or a registered record, in the record's order.
+template <typename Identity>
+std::vector<std::wstring> IdentityTexts(const Identity& i) {
+    return {i.m_strNicDescription, i.m_strMacId, i.m_strDiskSerial,
+            i.m_strComputerName,   i.m_strOsKey, i.m_strCpuId};
+}
 
 }  // namespace kx7::test

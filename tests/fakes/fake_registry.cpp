@@ -52,14 +52,19 @@ void FakeRegistry::SetDwordValue(RegRoot root, const std::wstring& path, const s
             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
 }
 
-void FakeRegistry::SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
-                             const std::wstring& text, bool terminate, uint32_t type) {
+std::vector<uint8_t> FakeRegistry::Utf16(const std::wstring& text) {
     std::vector<uint8_t> data;
     for (wchar_t c : text) {
         const auto unit = static_cast<uint32_t>(c);
         data.push_back(static_cast<uint8_t>(unit & 0xFF));
         data.push_back(static_cast<uint8_t>((unit >> 8) & 0xFF));
     }
+    return data;
+}
+
+void FakeRegistry::SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
+                             const std::wstring& text, bool terminate, uint32_t type) {
+    std::vector<uint8_t> data = Utf16(text);
     if (terminate) {
         data.push_back(0);
         data.push_back(0);
@@ -86,36 +91,39 @@ size_t FakeRegistry::ValueCount(RegRoot root, const std::wstring& path) const {
     return key == keys_.end() ? 0 : key->second.values.size();
 }
 
-RegKey FakeRegistry::NewHandle(const KeyId& id) {
-    const RegKey handle = nextHandle_++;
-    handles_[handle] = id;
-    return handle;
+int64_t FakeRegistry::StoredDword(RegRoot root, const std::wstring& path,
+                                  const std::wstring& name) const {
+    const Value* v = Find(root, path, name);
+    if (v == nullptr || v->type != kRegDword || v->data.size() != 4) {
+        return -1;
+    }
+    return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | int64_t{v->data[3]} << 24;
+}
+
+long FakeRegistry::OpenOrCreate(RegRoot root, const std::wstring& path, uint32_t access,
+                                bool create, RegKey* key) {
+    opens_.push_back({root, path, access, create});
+    *key = 0;
+    const KeyId id = Normal(root, path);
+    if (denied_.count(id) != 0) {
+        return kErrorAccessDenied;
+    }
+    if (create) {
+        Ensure(root, path);
+    } else if (keys_.count(id) == 0) {
+        return kErrorFileNotFound;
+    }
+    *key = nextHandle_++;
+    handles_[*key] = id;
+    return kErrorSuccess;
 }
 
 long FakeRegistry::OpenKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) {
-    opens_.push_back({root, path, access, false});
-    *key = 0;
-    const KeyId id = Normal(root, path);
-    if (denied_.count(id) != 0) {
-        return kErrorAccessDenied;
-    }
-    if (keys_.count(id) == 0) {
-        return kErrorFileNotFound;
-    }
-    *key = NewHandle(id);
-    return kErrorSuccess;
+    return OpenOrCreate(root, path, access, false, key);
 }
 
 long FakeRegistry::CreateKey(RegRoot root, const std::wstring& path, uint32_t access, RegKey* key) {
-    opens_.push_back({root, path, access, true});
-    *key = 0;
-    const KeyId id = Normal(root, path);
-    if (denied_.count(id) != 0) {
-        return kErrorAccessDenied;
-    }
-    Ensure(root, path);
-    *key = NewHandle(id);
-    return kErrorSuccess;
+    return OpenOrCreate(root, path, access, true, key);
 }
 
 long FakeRegistry::QueryValue(RegKey key, const std::wstring& name, uint32_t* type, uint8_t* data,

@@ -40,10 +40,14 @@ class FakeRegistry final : public Registry {
     void SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
                    const std::wstring& text, bool terminate = true, uint32_t type = kRegSz);
     void AddKey(RegRoot root, const std::wstring& path);
+    // The text as UTF-16LE bytes, without a terminator.
+    static std::vector<uint8_t> Utf16(const std::wstring& text);
 
     bool HasKey(RegRoot root, const std::wstring& path) const;
     const Value* Find(RegRoot root, const std::wstring& path, const std::wstring& name) const;
     size_t ValueCount(RegRoot root, const std::wstring& path) const;
+    // A stored REG_DWORD of 4 bytes; -1 for a missing value or any other.
+    int64_t StoredDword(RegRoot root, const std::wstring& path, const std::wstring& name) const;
 
     // Opening or creating this key fails with kErrorAccessDenied.
     void DenyKey(RegRoot root, const std::wstring& path) { denied_.insert(Normal(root, path)); }
@@ -73,7 +77,8 @@ class FakeRegistry final : public Registry {
     static KeyId Normal(RegRoot root, const std::wstring& path);
     static std::wstring Lower(const std::wstring& text);
     Key& Ensure(RegRoot root, const std::wstring& path);
-    RegKey NewHandle(const KeyId& id);
+    long OpenOrCreate(RegRoot root, const std::wstring& path, uint32_t access, bool create,
+                      RegKey* key);
 
     std::map<KeyId, Key> keys_;
     std::set<KeyId> denied_;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kx7::fuzz {
@@ -56,6 +57,13 @@ class ByteReader {
     size_t size_;
     size_t at_ = 0;
 };
+
+// A registry value from the input: its type (4 bytes, little-endian), then its data.
+inline std::pair<uint32_t, std::vector<uint8_t>> ReadTypedValue(const uint8_t* data, size_t size) {
+    ByteReader input(data, size);
+    const uint32_t type = input.U32();
+    return {type, input.Rest()};
+}
 
 // Each byte as the code unit of the same value.
 inline std::wstring Latin1Text(const uint8_t* data, size_t size) {

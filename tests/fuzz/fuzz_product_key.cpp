@@ -38,9 +38,7 @@ std::wstring ExpectedKey(const std::array<uint8_t, kx7::kEncodedKeySize>& encode
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kx7;
-    fuzz::ByteReader input(data, size);
-    const uint32_t type = input.U32();
-    const std::vector<uint8_t> value = input.Rest();
+    const auto [type, value] = fuzz::ReadTypedValue(data, size);
 
     std::array<uint8_t, kEncodedKeySize> encoded{};
     for (size_t i = 0; i < encoded.size() && kEncodedKeyOffset + i < value.size(); ++i) {

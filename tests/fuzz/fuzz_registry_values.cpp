@@ -17,9 +17,7 @@ const wchar_t kKey[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kx7;
-    fuzz::ByteReader input(data, size);
-    const uint32_t type = input.U32();
-    const std::vector<uint8_t> value = input.Rest();
+    const auto [type, value] = fuzz::ReadTypedValue(data, size);
 
     test::FakeRegistry registry;
     registry.SetRaw(RegRoot::kCurrentUser, kKey, L"Value", type, value);
@@ -39,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::wstring text = untouched;
     const int result = ReadRegString(registry, kKey, L"Value", &text);
     const size_t units = value.size() / 2;
-    const auto unit = [&](size_t i) {
-        return static_cast<uint16_t>(value[2 * i] | value[2 * i + 1] << 8);
+    const auto unit = [&bytes = value](size_t i) {
+        return static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     };
     const bool acceptable = (type == kRegSz || type == kRegExpandSz) &&
                             value.size() <= kRegStringBytes && (units == 0 || unit(units - 1) == 0);

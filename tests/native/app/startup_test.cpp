@@ -71,32 +71,29 @@ class RecordingHost final : public StartupHost {
   public:
     uintptr_t titleWindow = 0;
     uintptr_t classWindow = 0;
-    std::vector<std::string> calls;
+    std::string calls;  // each call followed by "; "
 
     uintptr_t FindWindowByTitle(const wchar_t* title) override {
-        calls.push_back("title:" + Narrow(title));
+        Note("title:" + Narrow(title));
         return titleWindow;
     }
     uintptr_t FindWindowByClass(const wchar_t* className) override {
-        calls.push_back("class:" + Narrow(className));
+        Note("class:" + Narrow(className));
         return classWindow;
     }
-    void SetForeground(uintptr_t window) override {
-        calls.push_back("foreground:" + std::to_string(window));
-    }
-    void ShowFrameworkMessage(const wchar_t* text) override {
-        calls.push_back("message:" + Narrow(text));
-    }
-    void Sleep(uint32_t ms) override { calls.push_back("sleep:" + std::to_string(ms)); }
-    void InitFramework() override { calls.push_back("framework"); }
-    void RegisterPrivateClass() override { calls.push_back("register"); }
+    void SetForeground(uintptr_t window) override { Note("foreground:" + std::to_string(window)); }
+    void ShowFrameworkMessage(const wchar_t* text) override { Note("message:" + Narrow(text)); }
+    void Sleep(uint32_t ms) override { Note("sleep:" + std::to_string(ms)); }
+    void InitFramework() override { Note("framework"); }
+    void RegisterPrivateClass() override { Note("register"); }
     // What the dialog would find in the application object while it runs.
     void RunMainDialog(const StartupState& state) override {
-        calls.push_back("dialog:hide=" + std::to_string(state.m_bHideMode) +
-                        ",args=" + Narrow(state.m_strArguments.c_str()));
+        Note("dialog:hide=" + std::to_string(state.m_bHideMode) +
+             ",args=" + Narrow(state.m_strArguments.c_str()));
     }
 
   private:
+    void Note(const std::string& call) { calls += call + "; "; }
     static std::string Narrow(const wchar_t* text) {
         std::string out;
         for (; *text != 0; ++text) {
@@ -106,37 +103,41 @@ class RecordingHost final : public StartupHost {
     }
 };
 
-TEST(RunStartup, NormalStartWaitsThenRunsTheDialog) {
-    RecordingHost host;
-    StartupState state;
-    EXPECT_FALSE(RunStartup(host, L"/d:1500 /hide", &state));
-    const std::vector<std::string> expected = {
-        "title:KX7 HostPair Auto Connector", "sleep:1500", "framework",
-        "class:KX7AutoConnector_Class",      "register",   "dialog:hide=1,args=/D:1500 /HIDE"};
-    EXPECT_EQ(host.calls, expected);
-    EXPECT_EQ(state.m_strArguments, L"/D:1500 /HIDE");
-    EXPECT_EQ(state.m_bHideMode, 1);
-}
+// What start-up asks of the window system, in order, with or without a running copy to find.
+struct StartupCase {
+    const char* name;
+    const wchar_t* args;
+    uintptr_t titleWindow, classWindow;  // a running copy found by title or by class
+    const wchar_t* storedArguments;
+    int hideMode;
+    const char* calls;
+    friend void PrintTo(const StartupCase& c, std::ostream* os) { *os << c.name; }
+};
+const StartupCase kStartups[] = {
+    {"NormalStartWaitsThenRunsTheDialog", L"/d:1500 /hide", 0, 0, L"/D:1500 /HIDE", 1,
+     "title:KX7 HostPair Auto Connector; sleep:1500; framework; class:KX7AutoConnector_Class; "
+     "register; dialog:hide=1,args=/D:1500 /HIDE; "},
+    // Refused before any switch is read: no wait, nothing stored.
+    {"CopyFoundByTitleIsRefusedBeforeAnySwitch", L"/D:60000 /HIDE", 0x1234, 0, L"", 0,
+     "title:KX7 HostPair Auto Connector; message:HostPair is already in operation.; "},
+    {"CopyFoundByClassIsBroughtForwardSilently", L"", 0, 77, L"", 0,
+     "title:KX7 HostPair Auto Connector; framework; class:KX7AutoConnector_Class; foreground:77; "},
+};
 
-TEST(RunStartup, CopyFoundByTitleIsRefusedBeforeAnySwitch) {
-    RecordingHost host;
-    host.titleWindow = 0x1234;
-    StartupState state;
-    EXPECT_FALSE(RunStartup(host, L"/D:60000 /HIDE", &state));
-    const std::vector<std::string> expected = {"title:KX7 HostPair Auto Connector",
-                                               "message:HostPair is already in operation."};
-    EXPECT_EQ(host.calls, expected);
-    EXPECT_EQ(state.m_bHideMode, 0);
-}
+class RunStartupCase : public ::testing::TestWithParam<StartupCase> {};
+INSTANTIATE_TEST_SUITE_P(RunStartup, RunStartupCase, ::testing::ValuesIn(kStartups),
+                         ::testing::PrintToStringParamName());
 
-TEST(RunStartup, CopyFoundByClassIsBroughtForwardSilently) {
+TEST_P(RunStartupCase, AsksTheWindowSystemInOrder) {
+    const StartupCase& c = GetParam();
     RecordingHost host;
-    host.classWindow = 77;
+    host.titleWindow = c.titleWindow;
+    host.classWindow = c.classWindow;
     StartupState state;
-    EXPECT_FALSE(RunStartup(host, L"", &state));
-    const std::vector<std::string> expected = {"title:KX7 HostPair Auto Connector", "framework",
-                                               "class:KX7AutoConnector_Class", "foreground:77"};
-    EXPECT_EQ(host.calls, expected);
+    EXPECT_FALSE(RunStartup(host, c.args, &state));
+    EXPECT_EQ(host.calls, c.calls);
+    EXPECT_EQ(state.m_strArguments, c.storedArguments);
+    EXPECT_EQ(state.m_bHideMode, c.hideMode);
 }
 
 }  // namespace

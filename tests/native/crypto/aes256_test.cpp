@@ -13,31 +13,44 @@
 namespace kx7 {
 namespace {
 
-using test::DecodeHex;
-using test::EncodeHex;
-using test::ReadRspFile;
-using test::RspRecord;
-using test::VectorPath;
-
 std::vector<uint8_t> Hex(const std::string& hex) {
     std::vector<uint8_t> bytes;
-    EXPECT_TRUE(DecodeHex(hex, &bytes)) << hex;
+    EXPECT_TRUE(test::DecodeHex(hex, &bytes)) << hex;
     return bytes;
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
-    return EncodeHex(bytes.data(), bytes.size());
+    return test::EncodeHex(bytes.data(), bytes.size());
 }
 
-// Runs every record of one ECB known-answer file through the matching direction and returns
-// how many records each section had, so the caller can check that none was skipped.
-void RunKnownAnswerFile(const std::string& file, size_t expected_per_section) {
-    std::vector<RspRecord> records;
+// One ECB known-answer file and the number of records in each of its two sections, so that
+// none is skipped.
+struct KnownAnswerFile {
+    const char* name;
+    const char* file;
+    size_t perSection;
+    friend void PrintTo(const KnownAnswerFile& f, std::ostream* os) { *os << f.name; }
+};
+const KnownAnswerFile kKnownAnswerFiles[] = {
+    {"GfSbox", "ECBGFSbox256.rsp", 5},           {"KeySbox", "ECBKeySbox256.rsp", 16},
+    {"VarKey", "ECBVarKey256.rsp", 256},         {"VarTxt", "ECBVarTxt256.rsp", 128},
+    {"MultiBlockMessages", "ECBMMT256.rsp", 10},
+};
+
+class Aes256KnownAnswers : public ::testing::TestWithParam<KnownAnswerFile> {};
+INSTANTIATE_TEST_SUITE_P(Aes256, Aes256KnownAnswers, ::testing::ValuesIn(kKnownAnswerFiles),
+                         ::testing::PrintToStringParamName());
+
+// Every record of the file through the matching direction.
+TEST_P(Aes256KnownAnswers, AllRecordsMatch) {
+    const std::string file = GetParam().file;
+    std::vector<test::RspRecord> records;
     std::string error;
-    ASSERT_TRUE(ReadRspFile(VectorPath("ciphers/AES/ECB/" + file), &records, &error)) << error;
+    ASSERT_TRUE(test::ReadRspFile(test::VectorPath("ciphers/AES/ECB/" + file), &records, &error))
+        << error;
     size_t encrypted = 0;
     size_t decrypted = 0;
-    for (const RspRecord& record : records) {
+    for (const test::RspRecord& record : records) {
         const std::vector<uint8_t> key = Hex(record.fields.at("KEY"));
         const std::vector<uint8_t> plaintext = Hex(record.fields.at("PLAINTEXT"));
         const std::vector<uint8_t> ciphertext = Hex(record.fields.at("CIPHERTEXT"));
@@ -68,24 +81,8 @@ void RunKnownAnswerFile(const std::string& file, size_t expected_per_section) {
             ADD_FAILURE() << "unknown section " << record.section << " in " << file;
         }
     }
-    EXPECT_EQ(encrypted, expected_per_section) << file;
-    EXPECT_EQ(decrypted, expected_per_section) << file;
-}
-
-TEST(Aes256KnownAnswers, GfSbox) {
-    RunKnownAnswerFile("ECBGFSbox256.rsp", 5);
-}
-TEST(Aes256KnownAnswers, KeySbox) {
-    RunKnownAnswerFile("ECBKeySbox256.rsp", 16);
-}
-TEST(Aes256KnownAnswers, VarKey) {
-    RunKnownAnswerFile("ECBVarKey256.rsp", 256);
-}
-TEST(Aes256KnownAnswers, VarTxt) {
-    RunKnownAnswerFile("ECBVarTxt256.rsp", 128);
-}
-TEST(Aes256KnownAnswers, MultiBlockMessages) {
-    RunKnownAnswerFile("ECBMMT256.rsp", 10);
+    EXPECT_EQ(encrypted, GetParam().perSection) << file;
+    EXPECT_EQ(decrypted, GetParam().perSection) << file;
 }
 
 const std::vector<uint8_t> kExampleKey =

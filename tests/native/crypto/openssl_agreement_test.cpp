@@ -14,8 +14,6 @@
 namespace kx7 {
 namespace {
 
-using test::EncodeHex;
-
 constexpr uint32_t kSeed = 0x6b783721;
 
 std::vector<uint8_t> RandomBytes(std::mt19937* random, size_t length) {
@@ -27,7 +25,7 @@ std::vector<uint8_t> RandomBytes(std::mt19937* random, size_t length) {
 }
 
 std::string Hex(const uint8_t* bytes, size_t length) {
-    return EncodeHex(bytes, length);
+    return test::EncodeHex(bytes, length);
 }
 
 struct CipherContextDeleter {

@@ -11,11 +11,7 @@
 namespace kx7 {
 namespace {
 
-using test::DecodeHex;
-using test::EncodeHex;
-using test::ReadRspFile;
-using test::RspRecord;
-using test::VectorPath;
+using namespace test;  // the known-answer file reader
 
 struct MessageCase {
     std::vector<uint8_t> message;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <tuple>
 #include <vector>
 
 #include "connector/engine/settings.h"
@@ -51,6 +52,12 @@ class ScriptedDrive final : public ScsiPassThrough {
     static Reply Status(uint8_t scsiStatus) {
         Reply r;
         r.scsiStatus = scsiStatus;
+        return r;
+    }
+    static Reply Data(Bytes data, int64_t reportedLength = -1) {
+        Reply r;
+        r.data = std::move(data);
+        r.reportedLength = reportedLength;
         return r;
     }
 
@@ -106,6 +113,13 @@ Bytes Pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
+// What every request fixes: the block, its length, the direction, the data length and the
+// timeout, so that a call is checked in one comparison.
+using Shape = std::tuple<Bytes, int, DataDirection, uint32_t, uint32_t>;
+Shape ShapeOf(const ScriptedDrive::Call& call) {
+    return {call.cdb, call.cdbLength, call.direction, call.length, call.timeoutSeconds};
+}
+
 class VendorCommandsTest : public ::testing::Test {
   protected:
     ScriptedDrive drive_;
@@ -119,31 +133,24 @@ TEST_F(VendorCommandsTest, AuthPacketWriteIsAnnouncedWithTheWorkedBlock) {
     ASSERT_TRUE(WriteAuthPacket(drive_, clock_, packet.data(), 128));
     ASSERT_EQ(drive_.calls().size(), 2u);
 
-    const auto& announce = drive_.calls()[0];
-    EXPECT_EQ(announce.cdb, Block({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}));
-    EXPECT_EQ(announce.cdbLength, 10);
-    EXPECT_EQ(announce.direction, DataDirection::kOut);
-    EXPECT_EQ(announce.length, 0u);
-    EXPECT_FALSE(announce.hasBuffer);
-    EXPECT_EQ(announce.timeoutSeconds, 10u);
-
-    const auto& write = drive_.calls()[1];
-    EXPECT_EQ(write.cdb, Block({0x3B, 0x01, 0xCD, 0x41, 0x80, 0x00}));
-    EXPECT_EQ(write.cdbLength, 16);
-    EXPECT_EQ(write.direction, DataDirection::kOut);
-    EXPECT_EQ(write.length, 128u);
-    EXPECT_EQ(write.timeoutSeconds, 10u);
-    EXPECT_EQ(write.sent, packet);
+    EXPECT_EQ(ShapeOf(drive_.calls()[0]),
+              Shape(Block({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}), 10,
+                    DataDirection::kOut, 0, 10));
+    EXPECT_FALSE(drive_.calls()[0].hasBuffer);
+    EXPECT_EQ(ShapeOf(drive_.calls()[1]),
+              Shape(Block({0x3B, 0x01, 0xCD, 0x41, 0x80, 0x00}), 16, DataDirection::kOut, 128, 10));
+    EXPECT_EQ(drive_.calls()[1].sent, packet);
 }
 
 TEST_F(VendorCommandsTest, TimingWriteIsAnnouncedWithTheWorkedBlock) {
     const auto timing = DriveTimingBlock{}.Pack();
     ASSERT_TRUE(WriteTiming(drive_, clock_, timing.data(), 12));
     ASSERT_EQ(drive_.calls().size(), 2u);
-    EXPECT_EQ(drive_.calls()[0].cdb,
-              Block({0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xEB, 0x46, 0x4D, 0x4C, 0x00}));
-    EXPECT_EQ(drive_.calls()[1].cdb, Block({0x3B, 0x01, 0xCD, 0x03, 0x0C, 0x00}));
-    EXPECT_EQ(drive_.calls()[1].length, 12u);
+    EXPECT_EQ(ShapeOf(drive_.calls()[0]),
+              Shape(Block({0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xEB, 0x46, 0x4D, 0x4C, 0x00}), 10,
+                    DataDirection::kOut, 0, 10));
+    EXPECT_EQ(ShapeOf(drive_.calls()[1]),
+              Shape(Block({0x3B, 0x01, 0xCD, 0x03, 0x0C, 0x00}), 16, DataDirection::kOut, 12, 10));
     EXPECT_EQ(drive_.calls()[1].sent, Bytes(timing.begin(), timing.end()));
 }
 
@@ -238,26 +245,21 @@ TEST_F(VendorCommandsTest, LastOfSixHundredCallsMayStillSucceed) {
 // --- The commands, byte for byte ----------------------------------------------------------
 
 TEST_F(VendorCommandsTest, ReadDeviceSetupSendsItsBlockAndFillsTheCallersBuffer) {
-    ScriptedDrive::Reply reply;
-    reply.data = Pattern(348, 0x30);
-    drive_.Push(reply);
+    drive_.Push(ScriptedDrive::Data(Pattern(348, 0x30)));
     std::array<uint8_t, kDeviceSetupLength> setup{};
     ASSERT_TRUE(ReadDeviceSetup(drive_, clock_, &setup));
     ASSERT_EQ(drive_.calls().size(), 1u);
-    const auto& call = drive_.calls()[0];
-    EXPECT_EQ(call.cdb, Block({0x3C, 0x01, 0xCE, 0x30, 0x5C, 0x01}));
-    EXPECT_EQ(call.cdbLength, 16);
-    EXPECT_EQ(call.direction, DataDirection::kIn);
-    EXPECT_EQ(call.length, 348u);
-    EXPECT_EQ(call.timeoutSeconds, 10u);
-    EXPECT_EQ(Bytes(setup.begin(), setup.end()), reply.data);
+    EXPECT_EQ(ShapeOf(drive_.calls()[0]),
+              Shape(Block({0x3C, 0x01, 0xCE, 0x30, 0x5C, 0x01}), 16, DataDirection::kIn, 348, 10));
+    EXPECT_EQ(Bytes(setup.begin(), setup.end()), Pattern(348, 0x30));
 }
 
 struct ReadCase {
     const char* name;
     uint8_t subcommand;
-    uint16_t length;
+    uint8_t lengthLow;  // the whole length: each fits one byte
     bool (*run)(ScsiPassThrough&, Clock&, Bytes*);
+    friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 };
 
 template <size_t N, bool (*F)(ScsiPassThrough&, Clock&, std::array<uint8_t, N>*)>
@@ -268,32 +270,26 @@ bool RunRead(ScsiPassThrough& drive, Clock& clock, Bytes* out) {
     return ok;
 }
 
-TEST_F(VendorCommandsTest, EachReadCommandSendsItsSubcommandAndLength) {
-    const ReadCase cases[] = {
-        {"ReadIdentity", 0x01, 22, RunRead<kIdentityLength, ReadIdentity>},
-        {"ReadCommandStatus", 0x02, 4, RunRead<kCommandStatusLength, ReadCommandStatus>},
-        {"ReadDeviceStatus", 0x32, 32, RunRead<kDeviceStatusLength, ReadDeviceStatus>},
-    };
-    for (const ReadCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedDrive drive;
-        FakeClock clock;
-        ScriptedDrive::Reply reply;
-        reply.data = Pattern(c.length, c.subcommand);
-        drive.Push(reply);
-        Bytes out;
-        ASSERT_TRUE(c.run(drive, clock, &out));
-        ASSERT_EQ(drive.calls().size(), 1u);  // no announce before a read
-        const auto& call = drive.calls()[0];
-        EXPECT_EQ(call.cdb,
-                  Block({0x3C, 0x01, 0xCE, c.subcommand, static_cast<uint8_t>(c.length & 0xFF),
-                         static_cast<uint8_t>(c.length >> 8)}));
-        EXPECT_EQ(call.cdbLength, 16);
-        EXPECT_EQ(call.direction, DataDirection::kIn);
-        EXPECT_EQ(call.length, c.length);
-        EXPECT_EQ(call.timeoutSeconds, 10u);
-        EXPECT_EQ(out, reply.data);
-    }
+const ReadCase kReads[] = {
+    {"ReadIdentity", 0x01, 22, RunRead<kIdentityLength, ReadIdentity>},
+    {"ReadCommandStatus", 0x02, 4, RunRead<kCommandStatusLength, ReadCommandStatus>},
+    {"ReadDeviceStatus", 0x32, 32, RunRead<kDeviceStatusLength, ReadDeviceStatus>},
+};
+
+class ReadCommand : public VendorCommandsTest, public ::testing::WithParamInterface<ReadCase> {};
+INSTANTIATE_TEST_SUITE_P(VendorCommands, ReadCommand, ::testing::ValuesIn(kReads),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(ReadCommand, SendsItsSubcommandAndLength) {
+    const ReadCase& c = GetParam();
+    drive_.Push(ScriptedDrive::Data(Pattern(c.lengthLow, c.subcommand)));
+    Bytes out;
+    ASSERT_TRUE(c.run(drive_, clock_, &out));
+    ASSERT_EQ(drive_.calls().size(), 1u);  // no announce before a read
+    EXPECT_EQ(ShapeOf(drive_.calls()[0]),
+              Shape(Block({0x3C, 0x01, 0xCE, c.subcommand, c.lengthLow, 0x00}), 16,
+                    DataDirection::kIn, c.lengthLow, 10));
+    EXPECT_EQ(out, Pattern(c.lengthLow, c.subcommand));
 }
 
 TEST_F(VendorCommandsTest, WritesSendTheCallersLengthNotTheStagingSize) {
@@ -306,9 +302,11 @@ TEST_F(VendorCommandsTest, WritesSendTheCallersLengthNotTheStagingSize) {
     EXPECT_EQ(drive_.calls()[1].sent, shortPacket);
     EXPECT_EQ(drive_.calls()[3].cdb, Block({0x3B, 0x01, 0xCD, 0x03, 0x06, 0x00}));
     EXPECT_EQ(drive_.calls()[3].sent, shortTiming);
-    // The announce follows the length it announces.
-    EXPECT_EQ(drive_.calls()[2].cdb[4] | drive_.calls()[2].cdb[5] << 8,
-              AnnounceChecksum(BuildVendorWriteBlock(0x03, 6)));
+    // Each announce follows the length it announces.
+    EXPECT_EQ(drive_.calls()[0].cdb,
+              Block({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0xCF, 0x46, 0x4D, 0x4C, 0x00}));
+    EXPECT_EQ(drive_.calls()[2].cdb,
+              Block({0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xF1, 0x46, 0x4D, 0x4C, 0x00}));
 }
 
 TEST_F(VendorCommandsTest, WritesLongerThanTheirStagingAreRefusedUnsent) {
@@ -325,29 +323,21 @@ TEST_F(VendorCommandsTest, WritesLongerThanTheirStagingAreRefusedUnsent) {
 // --- INQUIRY ------------------------------------------------------------------------------
 
 TEST_F(VendorCommandsTest, ShortInquiryCopiesOnlyTheReportedCount) {
-    ScriptedDrive::Reply reply;
-    reply.data = Pattern(36, 0x41);
-    reply.reportedLength = 20;  // the driver says fewer bytes arrived than were written
-    drive_.Push(reply);
+    // The driver says fewer bytes arrived than were written.
+    drive_.Push(ScriptedDrive::Data(Pattern(36, 0x41), 20));
     std::array<uint8_t, kInquiryLength> data;
     data.fill(0xAA);
     ASSERT_TRUE(Inquiry(drive_, clock_, &data));
     ASSERT_EQ(drive_.calls().size(), 1u);
-    const auto& call = drive_.calls()[0];
-    EXPECT_EQ(call.cdb, Block({0x12, 0x00, 0x00, 0x00, 0x24, 0x00}));
-    EXPECT_EQ(call.cdbLength, 6);
-    EXPECT_EQ(call.direction, DataDirection::kIn);
-    EXPECT_EQ(call.length, 36u);
-    Bytes expected(reply.data.begin(), reply.data.begin() + 20);
+    EXPECT_EQ(ShapeOf(drive_.calls()[0]),
+              Shape(Block({0x12, 0x00, 0x00, 0x00, 0x24, 0x00}), 6, DataDirection::kIn, 36, 10));
+    Bytes expected = Pattern(20, 0x41);
     expected.resize(36, 0);
     EXPECT_EQ(Bytes(data.begin(), data.end()), expected);
 }
 
 TEST_F(VendorCommandsTest, OverlongInquiryReportIsClampedToTheCallersBytes) {
-    ScriptedDrive::Reply reply;
-    reply.data = Pattern(36, 0x50);
-    reply.reportedLength = 100;
-    drive_.Push(reply);
+    drive_.Push(ScriptedDrive::Data(Pattern(36, 0x50), 100));
     // The output sits at the front of a larger buffer so that a write past it shows.
     struct Guarded {
         std::array<uint8_t, kInquiryLength> data;
@@ -355,7 +345,7 @@ TEST_F(VendorCommandsTest, OverlongInquiryReportIsClampedToTheCallersBytes) {
     } buffer;
     buffer.guard.fill(0xEE);
     ASSERT_TRUE(Inquiry(drive_, clock_, &buffer.data));
-    EXPECT_EQ(Bytes(buffer.data.begin(), buffer.data.end()), reply.data);
+    EXPECT_EQ(Bytes(buffer.data.begin(), buffer.data.end()), Pattern(36, 0x50));
     EXPECT_EQ(Bytes(buffer.guard.begin(), buffer.guard.end()), Bytes(64, 0xEE));
 }
 
@@ -370,21 +360,12 @@ TEST_F(VendorCommandsTest, FailedInquiryLeavesTheOutputZeroed) {
 }
 
 TEST(DriveIdentityTest, ParsesBigEndianIdsAndTheDriveIdentifier) {
-    std::array<uint8_t, kIdentityLength> reply{};
-    reply[0] = 3;
-    reply[1] = 250;
-    reply[2] = 0x6B;
-    reply[3] = 0x2F;
-    reply[4] = 0x11;
-    reply[5] = 0x81;
-    for (size_t i = 0; i < 16; ++i) {
-        reply[6 + i] = static_cast<uint8_t>('A' + i);
-    }
+    const std::array<uint8_t, kIdentityLength> reply = {3,   250, 0x6B, 0x2F, 0x11, 0x81, 'A', 'B',
+                                                        'C', 'D', 'E',  'F',  'G',  'H',  'I', 'J',
+                                                        'K', 'L', 'M',  'N',  'O',  'P'};
     const DriveIdentity id = ParseDriveIdentity(reply);
-    EXPECT_EQ(id.firmwareMajor, 3);
-    EXPECT_EQ(id.firmwareMinor, 250);
-    EXPECT_EQ(id.vendorId, 0x6B2F);
-    EXPECT_EQ(id.productId, 0x1181);
+    EXPECT_EQ(std::tie(id.firmwareMajor, id.firmwareMinor, id.vendorId, id.productId),
+              std::make_tuple(3, 250, 0x6B2F, 0x1181));
     EXPECT_EQ(Bytes(id.driveId.begin(), id.driveId.end()), Bytes(reply.begin() + 6, reply.end()));
 }
 

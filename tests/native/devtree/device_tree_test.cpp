@@ -30,6 +30,17 @@ const wchar_t kRootName[] = L"\\\\?\\ROOT#NET#0000#{ad498944-762f-11d0-8dcb-00c0
 constexpr InterfaceGuid kHidClass = {
     0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 
+// A message table that knows one code.
+class OneMessage final : public SystemMessages {
+  public:
+    OneMessage(uint32_t code, const wchar_t* text) : code_(code), text_(text) {}
+    std::wstring Lookup(uint32_t code) override { return code == code_ ? text_ : L""; }
+
+  private:
+    uint32_t code_;
+    std::wstring text_;
+};
+
 class DeviceTreeTest : public ::testing::Test {
   protected:
     DeviceTreeTest() {
@@ -111,35 +122,31 @@ TEST_F(DeviceTreeTest, DriveNodeArrivalAndRemovalMoveTheWorkersState) {
     EXPECT_EQ(c.view.Texts(ViewCall::kSerial).back(), L"");
     EXPECT_FALSE(c.devices.requests.back().presentOnly) << "absent devices are looked at too";
     EXPECT_TRUE(Classes().empty()) << "the class went with its only device";
-    EXPECT_EQ(c.view.logText, std::wstring(L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n") +
-                                  L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n" +
-                                  L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n");
+    const std::wstring adding = L"Adding USB\\VID_6B2F&PID_1181\\AB12\r\n";
+    const std::wstring removing = L"Removing USB\\VID_6B2F&PID_1181\\AB12\r\n";
+    EXPECT_EQ(c.view.logText, adding + adding + removing + removing + removing);
 }
 
 TEST_F(DeviceTreeTest, UnlockedDiskNodesArmAndDisarmTheCleanup) {
     ConnectorState& s = *c.state;
+    // Unlocked disks counted, removal pending, removal ticks.
+    const auto cleanup = [&s] {
+        return std::vector<int>{s.m_nUnlockedDisks, s.m_bRemovalPending, s.m_nRemovalTicks};
+    };
     Leave(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 0);
-    EXPECT_EQ(s.m_bRemovalPending, 1) << "even with no disk counted";
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{0, 1, 0})) << "pending even with no disk counted";
 
     s.m_nRemovalTicks = 7;
     s.m_nSettleTicks = 0;
     Arrive(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 1);
-    EXPECT_EQ(s.m_bRemovalPending, 0);
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(s.m_nSettleTicks, 10);
     EXPECT_EQ(s.g_bConnectRequested, 0) << "a disk asks for no pass";
     EXPECT_EQ(s.DeviceSerial(), L"") << "nor does it change the serial";
 
     s.m_nRemovalTicks = 4;
     Leave(kFipsDiskName);
-    EXPECT_EQ(s.m_nUnlockedDisks, 0);
-    EXPECT_EQ(s.m_bRemovalPending, 1);
-    EXPECT_EQ(s.m_nRemovalTicks, 0);
+    EXPECT_EQ(cleanup(), (std::vector<int>{0, 1, 0}));
 }
 
 TEST_F(DeviceTreeTest, RootDevicesAreOnlyLogged) {
@@ -196,11 +203,7 @@ TEST_F(DeviceTreeTest, DeviceMissingFromTheSetLeavesTheTreeButNotTheTracking) {
 }
 
 TEST_F(DeviceTreeTest, UnobtainableDeviceSetIsReportedAndSkipsTheTracking) {
-    struct Messages final : SystemMessages {
-        std::wstring Lookup(uint32_t code) override {
-            return code == 5 ? L"Access is denied.\r\n" : L"";
-        }
-    } messages;
+    OneMessage messages(5, L"Access is denied.\r\n");
     DeviceTree tree(DeviceTreeServices{c.tree, c.devices, c.view, *c.state, c.compare, messages});
     tree.SetRootItem(root());
     c.devices.failWith = 5;
@@ -244,11 +247,7 @@ TEST(DeviceLog, KeepsItsNewestWholeLines) {
 }
 
 TEST(ErrorTexts, DropTheLineBreakOrNameTheCode) {
-    struct Messages final : SystemMessages {
-        std::wstring Lookup(uint32_t code) override {
-            return code == 2 ? L"The system cannot find the file specified.\r\n" : L"";
-        }
-    } messages;
+    OneMessage messages(2, L"The system cannot find the file specified.\r\n");
     EXPECT_EQ(ErrorCodeText(messages, 2), L"The system cannot find the file specified.");
     EXPECT_EQ(ErrorCodeText(messages, 13), L"Unknown error 0xD");
     EXPECT_EQ(ErrorCodeText(messages, 0), L"Unknown error 0x0");

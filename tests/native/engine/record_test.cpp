@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "connector/engine/settings.h"
+#include "tests/fakes/fake_host_sources.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/latin1_code_page.h"
 
@@ -20,34 +23,37 @@ const std::wstring kRecordKey = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo"
 const std::wstring kSentinel = L"untouched";
 
 std::vector<uint8_t> Utf16(const std::wstring& text) {
-    std::vector<uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(c) & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((static_cast<uint32_t>(c) >> 8) & 0xFF));
-    }
-    return bytes;
+    return FakeRegistry::Utf16(text);
+}
+
+using Texts = std::vector<std::wstring>;
+
+// The record's six strings in the order they are read: names, and the texts the agent stores.
+const Texts kStringNames = {L"NICDescription", L"MACID", L"DIskSerial",
+                            L"ComputerName",   L"OSKey", L"CPUID"};
+const Texts kFullTexts = {L"Gigabit Adapter", L"00-1A-2B-3C-4D-5E", L"WD-123456",
+                          L"DESK-07",         L"ABCDE-12345",       L"BFEBFBFF000306A9"};
+
+// The first `count` texts of the full record, the rest empty.
+Texts FirstTexts(size_t count) {
+    Texts texts(kStringNames.size(), L"");
+    std::copy(kFullTexts.begin(), kFullTexts.begin() + count, texts.begin());
+    return texts;
 }
 
 // The record as the agent leaves it, without the value named by skip, if any.
 void PlantFullRecord(FakeRegistry& reg, const std::wstring& skip = L"") {
-    const auto dword = [&](const wchar_t* name, uint32_t value) {
-        if (skip != name) {
-            reg.SetDwordValue(kHkcu, kRecordKey, name, value);
+    if (skip != L"NICIndex") {
+        reg.SetDwordValue(kHkcu, kRecordKey, L"NICIndex", 3);
+    }
+    for (size_t i = 0; i < kStringNames.size(); ++i) {
+        if (skip != kStringNames[i]) {
+            reg.SetString(kHkcu, kRecordKey, kStringNames[i], kFullTexts[i]);
         }
-    };
-    const auto text = [&](const wchar_t* name, const wchar_t* value) {
-        if (skip != name) {
-            reg.SetString(kHkcu, kRecordKey, name, value);
-        }
-    };
-    dword(L"NICIndex", 3);
-    text(L"NICDescription", L"Gigabit Adapter");
-    text(L"MACID", L"00-1A-2B-3C-4D-5E");
-    text(L"DIskSerial", L"WD-123456");
-    text(L"ComputerName", L"DESK-07");
-    text(L"OSKey", L"ABCDE-12345");
-    text(L"CPUID", L"BFEBFBFF000306A9");
-    dword(L"CleanRegistry", 0);
+    }
+    if (skip != L"CleanRegistry") {
+        reg.SetDwordValue(kHkcu, kRecordKey, L"CleanRegistry", 0);
+    }
 }
 
 // A record whose members all hold leftovers, so that the load has to reset every one.
@@ -60,24 +66,8 @@ RegisteredPcRecord StaleRecord() {
     return r;
 }
 
-uint32_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
-    const FakeRegistry::Value* v = reg.Find(kHkcu, kRecordKey, name);
-    EXPECT_NE(v, nullptr) << "missing value";
-    if (v == nullptr || v->data.size() != 4) {
-        return 0xDEADBEEF;
-    }
-    EXPECT_EQ(v->type, kRegDword);
-    return static_cast<uint32_t>(v->data[0] | v->data[1] << 8 | v->data[2] << 16 |
-                                 static_cast<uint32_t>(v->data[3]) << 24);
-}
-
-// Plants raw value data and reads it back through ReadRegString.
-int ReadRaw(uint32_t type, const std::vector<uint8_t>& data, std::wstring* dest) {
-    FakeRegistry reg;
-    reg.SetRaw(kHkcu, kRecordKey, L"V", type, data);
-    const int rc = ReadRegString(reg, kRecordKey, L"V", dest);
-    EXPECT_EQ(reg.openHandles(), 0u);
-    return rc;
+int64_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
+    return reg.StoredDword(kHkcu, kRecordKey, name);
 }
 
 TEST(ReadRegString, KeyAndValueFailuresLeaveDestination) {
@@ -103,87 +93,63 @@ TEST(ReadRegString, KeyAndValueFailuresLeaveDestination) {
     }
 }
 
-TEST(ReadRegString, TypesAccepted) {
-    std::wstring dest = kSentinel;
-    const std::vector<uint8_t> text = Utf16(std::wstring(L"%TEMP%\\x") + L'\0');
-    EXPECT_EQ(ReadRaw(kRegSz, text, &dest), 0);
-    EXPECT_EQ(dest, L"%TEMP%\\x");
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegExpandSz, text, &dest), 0);
-    EXPECT_EQ(dest, L"%TEMP%\\x") << "no expansion";
-
-    for (uint32_t type : {kRegBinary, kRegDword, kRegNone, kRegQword, uint32_t{7}}) {
-        dest = kSentinel;
-        EXPECT_EQ(ReadRaw(type, text, &dest), kRegValueUnreadable) << "type " << type;
-        EXPECT_EQ(dest, kSentinel);
-    }
+// The text as UTF-16LE bytes with these bytes after it.
+std::vector<uint8_t> Utf16Then(const std::wstring& text, const std::vector<uint8_t>& tail) {
+    std::vector<uint8_t> data = Utf16(text);
+    data.insert(data.end(), tail.begin(), tail.end());
+    return data;
 }
 
-TEST(ReadRegString, LengthLimits) {
-    std::wstring dest;
-    const std::wstring longest(1022, L'x');
-    std::vector<uint8_t> data = Utf16(longest + L'\0');
-    ASSERT_EQ(data.size(), 2046u);
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "1022 characters and terminator fill it";
-    EXPECT_EQ(dest, longest);
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x')), &dest), kRegValueUnreadable)
-        << "2046 bytes without terminator";
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(1023, L'x') + L'\0'), &dest), kRegValueUnreadable)
-        << "1023 characters do not fit with their terminator";
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(4000, L'x') + L'\0'), &dest), kRegValueUnreadable);
+// Raw value data read back through ReadRegString: the text it gives, or none when the value is
+// unreadable and the destination keeps what it held.
+struct RawValueCase {
+    const char* name;
+    uint32_t type;
+    std::vector<uint8_t> data;
+    std::optional<std::wstring> text;
+    friend void PrintTo(const RawValueCase& c, std::ostream* os) { *os << c.name; }
+};
+const std::wstring kTemp = L"%TEMP%\\x";
+const std::wstring kLongest(1022, L'x');  // with its terminator 2046 bytes: the whole buffer
+const std::wstring kWide = {L'\u00e9', L'\u4e2d', L'\uff21'};
+const RawValueCase kRawValues[] = {
+    {"Text", kRegSz, Utf16Then(kTemp, {0, 0}), kTemp},
+    {"ExpandableTextIsNotExpanded", kRegExpandSz, Utf16Then(kTemp, {0, 0}), kTemp},
+    {"BinaryIsRefused", kRegBinary, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"DwordIsRefused", kRegDword, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"NoneIsRefused", kRegNone, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"QwordIsRefused", kRegQword, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"MultiStringIsRefused", 7, Utf16Then(kTemp, {0, 0}), std::nullopt},
+    {"LongestTextFillsTheBuffer", kRegSz, Utf16Then(kLongest, {0, 0}), kLongest},
+    {"WholeBufferWithoutTerminator", kRegSz, Utf16(kLongest + L'x'), std::nullopt},
+    {"OneCharacterTooMany", kRegSz, Utf16Then(kLongest + L'x', {0, 0}), std::nullopt},
+    {"FarTooLong", kRegSz, Utf16Then(std::wstring(4000, L'x'), {0, 0}), std::nullopt},
     // Short text padded with zeros beyond the buffer still does not fit.
-    std::vector<uint8_t> padded = Utf16(L"ab");
-    padded.resize(2048, 0);
-    EXPECT_EQ(ReadRaw(kRegSz, padded, &dest), kRegValueUnreadable);
-    EXPECT_EQ(dest, kSentinel);
-}
+    {"ZeroPaddedPastTheBuffer", kRegSz, Utf16Then(L"ab", std::vector<uint8_t>(2044, 0)),
+     std::nullopt},
+    {"Unterminated", kRegSz, Utf16(L"abc"), std::nullopt},
+    {"NulInTheMiddleIsNoTerminator", kRegSz, Utf16(std::wstring(L"ab\0cd", 5)), std::nullopt},
+    {"TextEndsAtTheFirstNul", kRegSz, Utf16(std::wstring(L"ab\0cd\0", 6)), L"ab"},
+    {"EmptyValue", kRegSz, {}, L""},
+    {"OnlyATerminator", kRegSz, {0, 0}, L""},
+    {"StrayByteAfterATerminator", kRegSz, Utf16Then(std::wstring(L"ab\0", 3), {0x41}), L"ab"},
+    {"HalfATerminator", kRegSz, Utf16Then(L"ab", {0}), std::nullopt},
+    {"SingleByteHoldsNoCharacter", kRegSz, {0}, L""},
+    {"WideCharactersKeepTheirValue", kRegSz, Utf16Then(kWide, {0, 0}), kWide},
+};
 
-TEST(ReadRegString, TerminatorAndEmbeddedNul) {
+class RawValue : public ::testing::TestWithParam<RawValueCase> {};
+INSTANTIATE_TEST_SUITE_P(ReadRegString, RawValue, ::testing::ValuesIn(kRawValues),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(RawValue, ReadsAsText) {
+    const RawValueCase& c = GetParam();
+    FakeRegistry reg;
+    reg.SetRaw(kHkcu, kRecordKey, L"V", c.type, c.data);
     std::wstring dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(L"abc"), &dest), kRegValueUnreadable) << "unterminated";
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd", 5)), &dest), kRegValueUnreadable)
-        << "a NUL in the middle is no terminator";
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(std::wstring(L"ab\0cd\0", 6)), &dest), 0);
-    EXPECT_EQ(dest, L"ab") << "the text ends at the first NUL";
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, {}, &dest), 0) << "an empty value";
-    EXPECT_EQ(dest, L"");
-
-    dest = kSentinel;
-    EXPECT_EQ(ReadRaw(kRegSz, {0, 0}, &dest), 0) << "only a terminator";
-    EXPECT_EQ(dest, L"");
-}
-
-TEST(ReadRegString, OddByteLengths) {
-    std::wstring dest = kSentinel;
-    std::vector<uint8_t> data = Utf16(std::wstring(L"ab\0", 3));
-    data.push_back(0x41);
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), 0) << "stray byte after a terminator";
-    EXPECT_EQ(dest, L"ab");
-
-    dest = kSentinel;
-    data = Utf16(L"ab");
-    data.push_back(0);  // half a terminator
-    EXPECT_EQ(ReadRaw(kRegSz, data, &dest), kRegValueUnreadable);
-    EXPECT_EQ(dest, kSentinel);
-
-    EXPECT_EQ(ReadRaw(kRegSz, {0}, &dest), 0) << "a single byte holds no character";
-    EXPECT_EQ(dest, L"");
-}
-
-TEST(ReadRegString, WideCharactersKeepTheirValue) {
-    std::wstring dest;
-    const std::wstring text = {L'\u00e9', L'\u4e2d', L'\uff21'};
-    EXPECT_EQ(ReadRaw(kRegSz, Utf16(text + L'\0'), &dest), 0);
-    EXPECT_EQ(dest, text);
+    EXPECT_EQ(ReadRegString(reg, kRecordKey, L"V", &dest), c.text ? 0 : kRegValueUnreadable);
+    EXPECT_EQ(dest, c.text.value_or(kSentinel));
+    EXPECT_EQ(reg.openHandles(), 0u);
 }
 
 TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
@@ -192,17 +158,12 @@ TEST(LoadRegisteredRecord, NeverRegisteredPcCreatesOnlyCleanRegistry) {
     EXPECT_FALSE(LoadRegisteredRecord(reg, &record));
 
     EXPECT_EQ(record.m_nNicIndex, kRegKeyUnavailable);
-    EXPECT_EQ(record.m_strNicDescription, L"");
-    EXPECT_EQ(record.m_strMacId, L"");
-    EXPECT_EQ(record.m_strDiskSerial, L"");
-    EXPECT_EQ(record.m_strComputerName, L"");
-    EXPECT_EQ(record.m_strOsKey, L"");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_EQ(test::IdentityTexts(record), Texts(6, L""));
     EXPECT_FALSE(record.m_bCleanRegistry);
 
     ASSERT_TRUE(reg.HasKey(kHkcu, kRecordKey));
     EXPECT_EQ(reg.ValueCount(kHkcu, kRecordKey), 1u);
-    EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u);
+    EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0);
     ASSERT_EQ(reg.writes().size(), 1u);
     EXPECT_EQ(reg.writes()[0].name, L"CleanRegistry");
     EXPECT_EQ(reg.openHandles(), 0u);
@@ -218,12 +179,7 @@ TEST(LoadRegisteredRecord, FullRecord) {
     RegisteredPcRecord record = StaleRecord();
     EXPECT_TRUE(LoadRegisteredRecord(reg, &record));
     EXPECT_EQ(record.m_nNicIndex, 3);
-    EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter");
-    EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E");
-    EXPECT_EQ(record.m_strDiskSerial, L"WD-123456");
-    EXPECT_EQ(record.m_strComputerName, L"DESK-07");
-    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
-    EXPECT_EQ(record.m_strCpuId, L"BFEBFBFF000306A9");
+    EXPECT_EQ(test::IdentityTexts(record), kFullTexts);
     EXPECT_FALSE(record.m_bCleanRegistry);
     EXPECT_TRUE(reg.writes().empty()) << "a stored 0 needs no repair";
 }
@@ -256,90 +212,85 @@ TEST(LoadRegisteredRecord, NicIndexIsNotRequired) {
     EXPECT_TRUE(negative.writes().empty()) << "NICIndex is never repaired";
 }
 
-// Plants the full record except one string, which is given as raw data of the given type.
-FakeRegistry RecordWith(const std::wstring& name, uint32_t type, std::vector<uint8_t> data) {
+// One string of the record unreadable: the load fails, keeps the strings read before it and
+// reads none after it.
+struct UnreadableCase {
+    const char* name;
+    const wchar_t* value;  // the unreadable one
+    bool planted;          // false: missing
+    uint32_t type;
+    std::vector<uint8_t> data;
+    size_t kept;   // strings read before it
+    size_t opens;  // NICIndex, the strings up to the unreadable one, and CleanRegistry
+    friend void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
+};
+const UnreadableCase kUnreadable[] = {
+    {"DiskSerialMissing", L"DIskSerial", false, kRegNone, {}, 2, 5},
+    {"DiskSerialUnterminated", L"DIskSerial", true, kRegSz, Utf16(L"WD-123456"), 2, 5},
+    {"DiskSerialTooLong", L"DIskSerial", true, kRegSz, Utf16(std::wstring(1023, L'9') + L'\0'), 2,
+     5},
+    {"DiskSerialBinary", L"DIskSerial", true, kRegBinary, Utf16(std::wstring(L"WD\0", 3)), 2, 5},
+    {"FirstStringUnterminated", L"NICDescription", true, kRegSz, Utf16(L"x"), 0, 3},
+    {"LastStringADword", L"CPUID", true, kRegDword, {1, 0, 0, 0}, 5, 8},
+};
+
+class UnreadableString : public ::testing::TestWithParam<UnreadableCase> {};
+INSTANTIATE_TEST_SUITE_P(LoadRegisteredRecord, UnreadableString, ::testing::ValuesIn(kUnreadable),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(UnreadableString, StopsTheLoadThere) {
+    const UnreadableCase& c = GetParam();
     FakeRegistry reg;
-    PlantFullRecord(reg);
-    reg.SetRaw(kHkcu, kRecordKey, name, type, std::move(data));
-    return reg;
-}
-
-TEST(LoadRegisteredRecord, StopsAtFirstUnreadableString) {
-    // DIskSerial is the third string; each way of being unreadable obeys the same stop rule.
-    const std::vector<FakeRegistry> cases = [] {
-        std::vector<FakeRegistry> v;
-        FakeRegistry absent;
-        PlantFullRecord(absent, L"DIskSerial");
-        v.push_back(absent);
-        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(L"WD-123456")));
-        v.push_back(RecordWith(L"DIskSerial", kRegSz, Utf16(std::wstring(1023, L'9') + L'\0')));
-        v.push_back(RecordWith(L"DIskSerial", kRegBinary, Utf16(std::wstring(L"WD\0", 3))));
-        return v;
-    }();
-    for (size_t i = 0; i < cases.size(); ++i) {
-        FakeRegistry reg = cases[i];
-        RegisteredPcRecord record = StaleRecord();
-        EXPECT_FALSE(LoadRegisteredRecord(reg, &record)) << "case " << i;
-        EXPECT_EQ(record.m_strNicDescription, L"Gigabit Adapter") << "case " << i;
-        EXPECT_EQ(record.m_strMacId, L"00-1A-2B-3C-4D-5E") << "case " << i;
-        EXPECT_EQ(record.m_strDiskSerial, L"") << "case " << i;
-        EXPECT_EQ(record.m_strComputerName, L"") << "case " << i;
-        EXPECT_EQ(record.m_strOsKey, L"") << "case " << i;
-        EXPECT_EQ(record.m_strCpuId, L"") << "case " << i;
-        // NICIndex, three strings and CleanRegistry: the later strings are never read.
-        EXPECT_EQ(reg.opens().size(), 5u) << "case " << i;
-        EXPECT_EQ(reg.openHandles(), 0u);
+    PlantFullRecord(reg, c.planted ? L"" : c.value);
+    if (c.planted) {
+        reg.SetRaw(kHkcu, kRecordKey, c.value, c.type, c.data);
     }
-}
-
-TEST(LoadRegisteredRecord, FirstAndLastStringFailures) {
-    FakeRegistry first = RecordWith(L"NICDescription", kRegSz, Utf16(L"x"));
     RegisteredPcRecord record = StaleRecord();
-    EXPECT_FALSE(LoadRegisteredRecord(first, &record));
-    EXPECT_EQ(record.m_strNicDescription, L"");
-    EXPECT_EQ(record.m_strMacId, L"");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_FALSE(LoadRegisteredRecord(reg, &record));
+    EXPECT_EQ(test::IdentityTexts(record), FirstTexts(c.kept));
     EXPECT_EQ(record.m_nNicIndex, 3) << "read before the strings";
-
-    FakeRegistry last = RecordWith(L"CPUID", kRegDword, {1, 0, 0, 0});
-    record = StaleRecord();
-    EXPECT_FALSE(LoadRegisteredRecord(last, &record));
-    EXPECT_EQ(record.m_strOsKey, L"ABCDE-12345");
-    EXPECT_EQ(record.m_strCpuId, L"");
+    EXPECT_EQ(reg.opens().size(), c.opens);
+    EXPECT_EQ(reg.openHandles(), 0u);
 }
 
-TEST(LoadRegisteredRecord, CleanRegistryFlagAndRepair) {
-    struct Case {
-        const char* what;
-        bool plant;
-        uint32_t type;
-        std::vector<uint8_t> data;
-        bool flag;
-        bool repaired;
-    };
-    const Case cases[] = {
-        {"5 sets the flag", true, kRegDword, {5, 0, 0, 0}, true, false},
-        {"0x7FFFFFFF sets the flag", true, kRegDword, {0xFF, 0xFF, 0xFF, 0x7F}, true, false},
-        {"0 leaves it", true, kRegDword, {0, 0, 0, 0}, false, false},
-        {"0xFFFFFFFF is negative", true, kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, false, true},
-        {"0x80000000 is negative", true, kRegDword, {0, 0, 0, 0x80}, false, true},
-        {"text is not a DWORD", true, kRegSz, Utf16(std::wstring(L"1\0", 2)), false, true},
-        {"missing", false, kRegNone, {}, false, true},
-    };
-    for (const Case& c : cases) {
-        FakeRegistry reg;
-        PlantFullRecord(reg, c.plant ? L"" : L"CleanRegistry");
-        if (c.plant) {
-            reg.SetRaw(kHkcu, kRecordKey, L"CleanRegistry", c.type, c.data);
-        }
-        RegisteredPcRecord record;
-        record.m_bCleanRegistry = !c.flag;
-        LoadRegisteredRecord(reg, &record);
-        EXPECT_EQ(record.m_bCleanRegistry, c.flag) << c.what;
-        EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u) << c.what;
-        if (c.repaired) {
-            EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0u) << c.what;
-        }
+// What a stored "CleanRegistry" sets the flag to, and whether the load puts a 0 in its place.
+struct CleanRegistryCase {
+    const char* name;
+    bool plant;
+    uint32_t type;
+    std::vector<uint8_t> data;
+    bool flag;
+    bool repaired;
+    friend void PrintTo(const CleanRegistryCase& c, std::ostream* os) { *os << c.name; }
+};
+const CleanRegistryCase kCleanRegistry[] = {
+    {"FiveSetsTheFlag", true, kRegDword, {5, 0, 0, 0}, true, false},
+    {"LargestPositiveSetsTheFlag", true, kRegDword, {0xFF, 0xFF, 0xFF, 0x7F}, true, false},
+    {"ZeroLeavesIt", true, kRegDword, {0, 0, 0, 0}, false, false},
+    {"AllOnesIsNegative", true, kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, false, true},
+    {"TopBitIsNegative", true, kRegDword, {0, 0, 0, 0x80}, false, true},
+    {"TextIsNotADword", true, kRegSz, Utf16(std::wstring(L"1\0", 2)), false, true},
+    {"Missing", false, kRegNone, {}, false, true},
+};
+
+class CleanRegistryFlag : public ::testing::TestWithParam<CleanRegistryCase> {};
+INSTANTIATE_TEST_SUITE_P(LoadRegisteredRecord, CleanRegistryFlag,
+                         ::testing::ValuesIn(kCleanRegistry), ::testing::PrintToStringParamName());
+
+TEST_P(CleanRegistryFlag, IsReadOrRepaired) {
+    const CleanRegistryCase& c = GetParam();
+    FakeRegistry reg;
+    PlantFullRecord(reg, c.plant ? L"" : L"CleanRegistry");
+    if (c.plant) {
+        reg.SetRaw(kHkcu, kRecordKey, L"CleanRegistry", c.type, c.data);
+    }
+    RegisteredPcRecord record;
+    record.m_bCleanRegistry = !c.flag;
+    LoadRegisteredRecord(reg, &record);
+    EXPECT_EQ(record.m_bCleanRegistry, c.flag);
+    EXPECT_EQ(reg.writes().size(), c.repaired ? 1u : 0u);
+    if (c.repaired) {
+        EXPECT_EQ(StoredDword(reg, L"CleanRegistry"), 0);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 #include "tests/fakes/fake_registry.h"
 
@@ -29,16 +30,16 @@ class FixedOsVersion final : public OsVersionSource {
     uint32_t minor_;
 };
 
-uint32_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
-    const FakeRegistry::Value* v = reg.Find(RegRoot::kCurrentUser, kKey, name);
-    EXPECT_NE(v, nullptr) << "missing value";
-    if (v == nullptr) {
-        return 0;
-    }
-    EXPECT_EQ(v->type, kRegDword);
-    EXPECT_EQ(v->data.size(), 4u);
-    return static_cast<uint32_t>(v->data[0] | v->data[1] << 8 | v->data[2] << 16 |
-                                 static_cast<uint32_t>(v->data[3]) << 24);
+int64_t StoredDword(const FakeRegistry& reg, const std::wstring& name) {
+    return reg.StoredDword(RegRoot::kCurrentUser, kKey, name);
+}
+
+// The loaded settings in order: interval, warm-up delay, active reset time, reset time, the
+// reserved field, after-reset delay, detach delay, OS version.
+std::vector<int64_t> Loaded(const ConnectorSettings& s) {
+    const DriveTimingBlock& t = s.m_timing;
+    return {s.m_nInterval, t.warmupDelay,     t.activeResetTime, t.resetTime,
+            t.reserved,    t.afterResetDelay, s.m_nDetachDelay,  s.m_nOsVersion};
 }
 
 TEST(ReadRegDword, ResultCodes) {
@@ -84,7 +85,7 @@ TEST(WriteRegDword, CreatesReplacesAndReportsFailure) {
 
     reg.SetString(RegRoot::kCurrentUser, kKey, L"Interval", L"abc");
     EXPECT_EQ(WriteRegDword(reg, kKey, L"Interval", 10), 1);
-    EXPECT_EQ(StoredDword(reg, L"Interval"), 10u) << "a value of another type is replaced";
+    EXPECT_EQ(StoredDword(reg, L"Interval"), 10) << "a value of another type is replaced";
 
     reg.FailWrites(true);
     EXPECT_EQ(WriteRegDword(reg, kKey, L"Interval", 11), 0);
@@ -100,14 +101,7 @@ TEST(LoadConnectorSettings, FirstStartWritesAllDefaultsInOrder) {
     ConnectorSettings s;
     LoadConnectorSettings(reg, os, &s);
 
-    EXPECT_EQ(s.m_nInterval, 10);
-    EXPECT_EQ(s.m_timing.warmupDelay, 100);
-    EXPECT_EQ(s.m_timing.activeResetTime, 100);
-    EXPECT_EQ(s.m_timing.resetTime, 5);
-    EXPECT_EQ(s.m_timing.reserved, 0);
-    EXPECT_EQ(s.m_timing.afterResetDelay, 2000u);
-    EXPECT_EQ(s.m_nDetachDelay, 5000);
-    EXPECT_EQ(s.m_nOsVersion, 0x0601u);
+    EXPECT_EQ(Loaded(s), (std::vector<int64_t>{10, 100, 100, 5, 0, 2000, 5000, 0x0601}));
 
     const std::vector<std::pair<std::wstring, uint32_t>> expected = {
         {L"Interval", 10}, {L"WarmupDelay", 100},      {L"ActiveResetTime", 100},
@@ -116,7 +110,7 @@ TEST(LoadConnectorSettings, FirstStartWritesAllDefaultsInOrder) {
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(reg.writes()[i].name, expected[i].first);
         EXPECT_EQ(reg.writes()[i].value, expected[i].second);
-        EXPECT_EQ(StoredDword(reg, expected[i].first), expected[i].second);
+        EXPECT_EQ(StoredDword(reg, expected[i].first), int64_t{expected[i].second});
     }
     EXPECT_EQ(reg.ValueCount(RegRoot::kCurrentUser, kKey), 6u);
 
@@ -140,18 +134,14 @@ TEST(LoadConnectorSettings, StoredValuesTruncationAndRepairs) {
     ConnectorSettings s;
     LoadConnectorSettings(reg, os, &s);
 
-    EXPECT_EQ(s.m_nInterval, 10);
-    EXPECT_EQ(StoredDword(reg, L"Interval"), 10u);
-    EXPECT_EQ(s.m_timing.warmupDelay, 4464) << "70000 modulo 65536";
-    EXPECT_EQ(StoredDword(reg, L"WarmupDelay"), 70000u) << "the registry keeps 70000";
-    EXPECT_EQ(s.m_timing.activeResetTime, 100);
-    EXPECT_EQ(StoredDword(reg, L"ActiveResetTime"), 100u);
-    EXPECT_EQ(s.m_timing.resetTime, 5);
-    EXPECT_EQ(StoredDword(reg, L"ResetTime"), 5u);
-    EXPECT_EQ(s.m_timing.afterResetDelay, 0x2345u);
-    EXPECT_EQ(StoredDword(reg, L"AfterResetDelay"), 0x12345u);
-    EXPECT_EQ(s.m_nDetachDelay, 5000);
-    EXPECT_EQ(s.m_nOsVersion, 0u) << "a failed version query gives 0";
+    // The 16- and 32-bit fields keep the low bits of what the registry holds (70000 modulo
+    // 65536 is 4464); a failed version query gives 0.
+    EXPECT_EQ(Loaded(s), (std::vector<int64_t>{10, 4464, 100, 5, 0, 0x2345, 5000, 0}));
+    EXPECT_EQ(StoredDword(reg, L"Interval"), 10);
+    EXPECT_EQ(StoredDword(reg, L"WarmupDelay"), 70000) << "the registry keeps 70000";
+    EXPECT_EQ(StoredDword(reg, L"ActiveResetTime"), 100);
+    EXPECT_EQ(StoredDword(reg, L"ResetTime"), 5);
+    EXPECT_EQ(StoredDword(reg, L"AfterResetDelay"), 0x12345);
 
     const std::array<uint8_t, 12> wire = s.m_timing.Pack();
     const std::array<uint8_t, 12> expected = {0x70, 0x11, 0x64, 0x00, 0x05, 0x00,
@@ -165,9 +155,7 @@ TEST(LoadConnectorSettings, UnwritableKeyStillGivesDefaults) {
     FixedOsVersion os(true, 5, 1);
     ConnectorSettings s;
     LoadConnectorSettings(reg, os, &s);
-    EXPECT_EQ(s.m_nInterval, 10);
-    EXPECT_EQ(s.m_timing.afterResetDelay, 2000u);
-    EXPECT_EQ(s.m_nOsVersion, 0x0501u);
+    EXPECT_EQ(Loaded(s), (std::vector<int64_t>{10, 100, 100, 5, 0, 2000, 5000, 0x0501}));
     EXPECT_TRUE(reg.writes().empty());
 }
 

@@ -170,39 +170,42 @@ TEST_F(HostCheckTest, MacOfAnAbsentAdapterNamesTheRegisteredOneWithTheMissingInd
         << report.text;
 }
 
-TEST_F(HostCheckTest, RecordThatCannotBeLoadedSaysWhyAndFailsEveryDrive) {
-    struct Case {
-        const char* what;
-        void (*spoil)(test::FakeRegistry&);
-        std::wstring reason;
-    };
-    const Case cases[] = {
-        {"never registered", [](test::FakeRegistry& r) { r.DenyKey(kHkcu, kPcInfo); },
-         L"the key cannot be opened (error 5)"},
-        {"string of another type",
-         [](test::FakeRegistry& r) { r.SetDwordValue(kHkcu, kPcInfo, L"MACID", 7); },
-         L"the value \"MACID\" is unreadable: REG_DWORD of 4 bytes, where text is needed (REG_SZ "
-         L"or REG_EXPAND_SZ, ending with a NUL, at most 1022 characters)"},
-        {"string too long",
-         [](test::FakeRegistry& r) {
-             r.SetString(kHkcu, kPcInfo, L"ComputerName", std::wstring(1023, L'N'));
-         },
-         L"the value \"ComputerName\" is unreadable: REG_SZ of 2048 bytes, where text is needed "
-         L"(REG_SZ or REG_EXPAND_SZ, ending with a NUL, at most 1022 characters)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        registry_ = test::FakeRegistry();
-        PlantThisPc();
-        PlantRecord();
-        PlantDrive(L"KX7", 0x1F);
-        c.spoil(registry_);
-        const HostCheckReport report = Run();
-        EXPECT_EQ(report.exitCode, 2);
-        EXPECT_TRUE(HasLine(report, L"  cannot be loaded: " + c.reason)) << report.text;
-        EXPECT_TRUE(HasLine(report, L"  not compared: the record cannot be loaded"));
-        EXPECT_TRUE(HasLine(report, L"  KX7: would fail: " + kNotRegistered));
-    }
+// A record that cannot be loaded: the check says why and fails every drive.
+struct UnloadableCase {
+    const char* name;
+    void (*spoil)(test::FakeRegistry&);
+    std::wstring reason;
+    friend void PrintTo(const UnloadableCase& c, std::ostream* os) { *os << c.name; }
+};
+const UnloadableCase kUnloadable[] = {
+    {"NeverRegistered", [](test::FakeRegistry& r) { r.DenyKey(kHkcu, kPcInfo); },
+     L"the key cannot be opened (error 5)"},
+    {"StringOfAnotherType",
+     [](test::FakeRegistry& r) { r.SetDwordValue(kHkcu, kPcInfo, L"MACID", 7); },
+     L"the value \"MACID\" is unreadable: REG_DWORD of 4 bytes, where text is needed (REG_SZ "
+     L"or REG_EXPAND_SZ, ending with a NUL, at most 1022 characters)"},
+    {"StringTooLong",
+     [](test::FakeRegistry& r) {
+         r.SetString(kHkcu, kPcInfo, L"ComputerName", std::wstring(1023, L'N'));
+     },
+     L"the value \"ComputerName\" is unreadable: REG_SZ of 2048 bytes, where text is needed "
+     L"(REG_SZ or REG_EXPAND_SZ, ending with a NUL, at most 1022 characters)"},
+};
+
+class UnloadableRecord : public HostCheckTest,
+                         public ::testing::WithParamInterface<UnloadableCase> {};
+INSTANTIATE_TEST_SUITE_P(HostCheck, UnloadableRecord, ::testing::ValuesIn(kUnloadable),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(UnloadableRecord, SaysWhyAndFailsEveryDrive) {
+    PlantRecord();
+    PlantDrive(L"KX7", 0x1F);
+    GetParam().spoil(registry_);
+    const HostCheckReport report = Run();
+    EXPECT_EQ(report.exitCode, 2);
+    EXPECT_TRUE(HasLine(report, L"  cannot be loaded: " + GetParam().reason)) << report.text;
+    EXPECT_TRUE(HasLine(report, L"  not compared: the record cannot be loaded"));
+    EXPECT_TRUE(HasLine(report, L"  KX7: would fail: " + kNotRegistered));
 }
 
 TEST_F(HostCheckTest, MissingRecordAndMissingValueAreNamed) {

@@ -22,34 +22,32 @@ std::array<uint8_t, kIdentifySize> IdentifyWithSerial(const std::string& serial)
     return identify;
 }
 
-std::string Text(const std::array<char, kSerialLength>& serial) {
-    return std::string(serial.data(), strnlen(serial.data(), serial.size()));
-}
+// The serial field as the drive means it (blank-padded to 20) and the text it gives, which is
+// zero-padded to 20 bytes unless it fills them.
+struct SerialCase {
+    const char* name;
+    const char* field;
+    const char* text;
+    friend void PrintTo(const SerialCase& c, std::ostream* os) { *os << c.name; }
+};
+const SerialCase kSerials[] = {
+    {"TrimsBothEndsAndRestoresReadingOrder", "  AB12", "AB12"},
+    {"InnerBlanksStay", " WD-WX 1 A2", "WD-WX 1 A2"},
+    {"OddLeadingBlankCount", "   X", "X"},
+    {"TwentyCharactersComeBackWholeWithoutTerminator", "S3Z9NB0K123456Y7QX4Z",
+     "S3Z9NB0K123456Y7QX4Z"},
+    {"AllBlanksGiveEmptyText", "", ""},
+};
 
-TEST(DiskSerial, TrimsBothEndsAndRestoresReadingOrder) {
-    const auto serial = DiskSerialFromIdentify(IdentifyWithSerial("  AB12"));
-    EXPECT_EQ(Text(serial), "AB12");
-    for (size_t i = 4; i < serial.size(); ++i) {
-        EXPECT_EQ(serial[i], '\0') << "byte " << i;
-    }
-}
+class DiskSerial : public ::testing::TestWithParam<SerialCase> {};
+INSTANTIATE_TEST_SUITE_P(Identify, DiskSerial, ::testing::ValuesIn(kSerials),
+                         ::testing::PrintToStringParamName());
 
-TEST(DiskSerial, InnerBlanksStayAndOddLeadingCountWorks) {
-    EXPECT_EQ(Text(DiskSerialFromIdentify(IdentifyWithSerial(" WD-WX 1 A2"))), "WD-WX 1 A2");
-    EXPECT_EQ(Text(DiskSerialFromIdentify(IdentifyWithSerial("   X"))), "X");
-}
-
-TEST(DiskSerial, TwentyCharactersComeBackWholeWithoutTerminator) {
-    const std::string full = "S3Z9NB0K123456Y7QX4Z";
-    const auto serial = DiskSerialFromIdentify(IdentifyWithSerial(full));
-    EXPECT_EQ(std::string(serial.data(), serial.size()), full);
-}
-
-TEST(DiskSerial, AllBlanksGiveEmptyText) {
-    const auto serial = DiskSerialFromIdentify(IdentifyWithSerial(""));
-    for (char c : serial) {
-        EXPECT_EQ(c, '\0');
-    }
+TEST_P(DiskSerial, ComesFromTheIdentifyField) {
+    const auto serial = DiskSerialFromIdentify(IdentifyWithSerial(GetParam().field));
+    std::string expected = GetParam().text;
+    expected.resize(kSerialLength, '\0');
+    EXPECT_EQ(std::string(serial.data(), serial.size()), expected);
 }
 
 TEST(AtaStringToText, OnlyBlanksAreTrimmedAndOtherBytesPass) {
@@ -58,13 +56,7 @@ TEST(AtaStringToText, OnlyBlanksAreTrimmedAndOtherBytesPass) {
     char text[7];
     std::memset(text, 'x', sizeof(text));
     AtaStringToText(text, words, 3);
-    EXPECT_EQ(std::string(text),
-              "\x09"
-              "A\xFF");
-    EXPECT_EQ(text[4], '\0');
-    EXPECT_EQ(text[5], '\0');
-    EXPECT_EQ(text[3], '\0');
-    EXPECT_EQ(text[6], '\0');
+    EXPECT_EQ(std::string(text, sizeof(text)), std::string("\tA\xFF\0\0\0\0", 7));
 }
 
 TEST(IdentifyWord, LittleEndian) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,21 +33,16 @@ NicAdapterTable SentinelTable() {
     return table;
 }
 
-bool Untouched(const NicAdapterEntry& entry) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&entry);
-    for (size_t i = 0; i < sizeof(entry); ++i) {
-        if (bytes[i] != 0xA5)
-            return false;
-    }
-    return true;
+// Bytes from..size of the block all hold the value.
+bool AllBytes(const void* block, size_t from, size_t size, uint8_t value) {
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    return std::all_of(bytes + from, bytes + size, [value](uint8_t b) { return b == value; });
 }
-
+bool Untouched(const NicAdapterEntry& entry) {
+    return AllBytes(&entry, 0, sizeof(entry), 0xA5);
+}
 bool ZeroFrom(const char* field, size_t from, size_t size) {
-    for (size_t i = from; i < size; ++i) {
-        if (field[i] != '\0')
-            return false;
-    }
-    return true;
+    return AllBytes(field, from, size, 0);
 }
 
 TEST(EnumNetworkAdapters, CopiesOnlyEthernetInListOrderKeepingDisconnected) {

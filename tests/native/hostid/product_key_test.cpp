@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "tests/fakes/fake_registry.h"
@@ -114,6 +115,9 @@ TEST(DecodeProductKey, RandomDigitsRoundTrip) {
 
 class WindowsKeyTest : public ::testing::Test {
   protected:
+    void Plant(std::vector<uint8_t> value, uint32_t type = kRegBinary) {
+        reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", type, std::move(value));
+    }
     FakeRegistry reg_;
     const std::wstring path_ = kProductKeyPath;
 };
@@ -121,8 +125,7 @@ class WindowsKeyTest : public ::testing::Test {
 TEST_F(WindowsKeyTest, ReadsBytes52To66From64BitView) {
     std::mt19937_64 rng(3);
     const u128 n = Random120(rng);
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegBinary,
-                ProductIdValue(ToBytes(n)));
+    Plant(ProductIdValue(ToBytes(n)));
     std::wstring key;
     ASSERT_TRUE(GetWindowsKey(reg_, &key));
     EXPECT_EQ(key, Grouped(Base24Digits(n)));
@@ -135,27 +138,23 @@ TEST_F(WindowsKeyTest, ReadsBytes52To66From64BitView) {
 }
 
 TEST_F(WindowsKeyTest, TypeIsNotExaminedAndShortValuesReadAsZeros) {
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegSz,
-                ProductIdValue(ToBytes(12345), kDigitalProductIdSize));
+    Plant(ProductIdValue(ToBytes(12345), kDigitalProductIdSize), kRegSz);
     std::wstring key;
     ASSERT_TRUE(GetWindowsKey(reg_, &key));
     EXPECT_EQ(key, Grouped(Base24Digits(12345)));
 
     // Only the first 10 bytes exist; the key bytes come from the zeroed buffer.
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegBinary,
-                std::vector<uint8_t>(10, 0xFF));
+    Plant(std::vector<uint8_t>(10, 0xFF));
     ASSERT_TRUE(GetWindowsKey(reg_, &key));
     EXPECT_EQ(key, L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBB");
 }
 
 TEST_F(WindowsKeyTest, ValueOf164BytesFitsButOneMoreDoesNot) {
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegBinary,
-                ProductIdValue(ToBytes(1), 164));
+    Plant(ProductIdValue(ToBytes(1), 164));
     std::wstring key;
     EXPECT_TRUE(GetWindowsKey(reg_, &key));
 
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegBinary,
-                ProductIdValue(ToBytes(1), 165));
+    Plant(ProductIdValue(ToBytes(1), 165));
     key = L"previous";
     EXPECT_FALSE(GetWindowsKey(reg_, &key));
     EXPECT_EQ(key, L"previous");
@@ -171,8 +170,7 @@ TEST_F(WindowsKeyTest, MissingOrDeniedLeavesOutputUntouched) {
     EXPECT_FALSE(GetWindowsKey(reg_, &key));  // key without the value
     EXPECT_EQ(key, L"previous");
 
-    reg_.SetRaw(RegRoot::kLocalMachine, path_, L"DigitalProductId", kRegBinary,
-                ProductIdValue(ToBytes(1)));
+    Plant(ProductIdValue(ToBytes(1)));
     reg_.DenyKey(RegRoot::kLocalMachine, path_);
     EXPECT_FALSE(GetWindowsKey(reg_, &key));
     EXPECT_EQ(key, L"previous");

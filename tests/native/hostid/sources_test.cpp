@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "connector/hostid/cpu_id.h"
 #include "connector/hostid/date_time.h"
@@ -21,27 +22,22 @@ TEST(DebugOut, LinesUpTo511UnitsPassWholeLongerOnesAreCut) {
     DebugOut(sink, exact);
     std::wstring longer = L"Registered NIC Description : " + std::wstring(600, L'd') + L"\n";
     DebugOut(sink, longer);
-    ASSERT_EQ(sink.lines.size(), 3u);
-    EXPECT_EQ(sink.lines[0], L"NIC # 0, MAC ID   : 00-1B-A2-3C-4D-5E\n");
-    EXPECT_EQ(sink.lines[1], exact);
-    EXPECT_EQ(sink.lines[2], longer.substr(0, 511));
+    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{L"NIC # 0, MAC ID   : 00-1B-A2-3C-4D-5E\n",
+                                                     exact, longer.substr(0, 511)}));
 }
 
 TEST(DebugOut, CutNeverSplitsASurrogatePair) {
     test::RecordingDebugSink sink;
+    const auto pairAt = [](size_t offset) {
+        return std::wstring(offset, L'a') + static_cast<wchar_t>(0xD83D) +
+               static_cast<wchar_t>(0xDE00) + L"tail";
+    };
     // The pair starts at unit 510: keeping 511 units would leave its first half alone.
-    std::wstring line(510, L'a');
-    line += static_cast<wchar_t>(0xD83D);
-    line += static_cast<wchar_t>(0xDE00);
-    line += L"tail";
-    DebugOut(sink, line);
+    DebugOut(sink, pairAt(510));
     EXPECT_EQ(sink.lines.at(0), std::wstring(510, L'a'));
 
     // A pair that ends exactly at unit 511 fits.
-    line = std::wstring(509, L'a');
-    line += static_cast<wchar_t>(0xD83D);
-    line += static_cast<wchar_t>(0xDE00);
-    line += L"tail";
+    const std::wstring line = pairAt(509);
     DebugOut(sink, line);
     EXPECT_EQ(sink.lines.at(1), line.substr(0, 511));
 }
@@ -57,35 +53,17 @@ TEST(CpuIdText, UpperCaseHexWithoutLeadingZeros) {
 
 TEST(GetCurrentDateTime, CalendarFieldsAndFailureMarkers) {
     test::FakeLocalTime clock;
-    clock.now.tm_year = 100;  // 2000
-    clock.now.tm_mon = 11;    // December
-    clock.now.tm_mday = 31;
-    clock.now.tm_hour = 0;
-    clock.now.tm_min = 0;
-    clock.now.tm_sec = 60;  // a leap second comes through as the library gives it
-    clock.now.tm_wday = 0;
+    // 31 December 2000, with a leap second as the library gives it.
+    clock.Set({100, 11, 31, 0, 0, 60, 0});
     SystemTime t;
     t.wDayOfWeek = t.wMilliseconds = 77;
     GetCurrentDateTime(clock, &t);
-    EXPECT_EQ(t.wYear, 2000);
-    EXPECT_EQ(t.wMonth, 12);
-    EXPECT_EQ(t.wDay, 31);
-    EXPECT_EQ(t.wHour, 0);
-    EXPECT_EQ(t.wMinute, 0);
-    EXPECT_EQ(t.wSecond, 60);
-    EXPECT_EQ(t.wDayOfWeek, 0);
-    EXPECT_EQ(t.wMilliseconds, 0);
+    // Year, month, day of the week, day, hour, minute, second, milliseconds.
+    EXPECT_EQ(test::Fields(t), (std::vector<int>{2000, 12, 0, 31, 0, 0, 60, 0}));
 
     clock.works = false;
     GetCurrentDateTime(clock, &t);
-    EXPECT_EQ(t.wYear, 0);
-    EXPECT_EQ(t.wMonth, 0);
-    EXPECT_EQ(t.wDay, 0);
-    EXPECT_EQ(t.wHour, 65535);
-    EXPECT_EQ(t.wMinute, 65535);
-    EXPECT_EQ(t.wSecond, 65535);
-    EXPECT_EQ(t.wDayOfWeek, 0);
-    EXPECT_EQ(t.wMilliseconds, 0);
+    EXPECT_EQ(test::Fields(t), (std::vector<int>{0, 0, 0, 0, 65535, 65535, 65535, 0}));
 }
 
 TEST(GetDiskSerial, WritesTwentyBytesOnlyAndNothingOnFailure) {

@@ -38,13 +38,7 @@ class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
   protected:
     SystemInfoTest() {
         cpu_.signature = 0x000306C3;
-        clock_.now.tm_year = 124;
-        clock_.now.tm_mon = 1;
-        clock_.now.tm_mday = 29;
-        clock_.now.tm_hour = 23;
-        clock_.now.tm_min = 58;
-        clock_.now.tm_sec = 7;
-        clock_.now.tm_wday = 4;  // never copied
+        clock_.Set({124, 1, 29, 23, 58, 7, 4});  // 29 February 2024; the weekday is never copied
     }
     HostFingerprint Collect() {
         HostFingerprint fp;
@@ -54,6 +48,13 @@ class SystemInfoTest : public ::testing::Test, protected test::FakeHostSources {
         debug_.lines.clear();
         EXPECT_TRUE(GetSystemInfo(sources_, record_, &fp));
         return fp;
+    }
+    // Collects with these adapters and a registered MAC ending in macLast.
+    HostFingerprint CollectWith(std::vector<NetworkAdapterRecord> adapters,
+                                const wchar_t* macLast) {
+        adapters_.records = std::move(adapters);
+        record_.m_strMacId = Mac(macLast);
+        return Collect();
     }
     // The trace lines of the adapter choice, without the two lines about the registration.
     Lines NicLines() const {
@@ -75,21 +76,11 @@ TEST_F(SystemInfoTest, CollectsEveryItemInItsTextForm) {
     record_.m_strMacId = Mac(L"5E");
 
     const HostFingerprint fp = Collect();
-    EXPECT_EQ(fp.m_stCollected.wYear, 2024);
-    EXPECT_EQ(fp.m_stCollected.wMonth, 2);
-    EXPECT_EQ(fp.m_stCollected.wDayOfWeek, 0);
-    EXPECT_EQ(fp.m_stCollected.wDay, 29);
-    EXPECT_EQ(fp.m_stCollected.wHour, 23);
-    EXPECT_EQ(fp.m_stCollected.wMinute, 58);
-    EXPECT_EQ(fp.m_stCollected.wSecond, 7);
-    EXPECT_EQ(fp.m_stCollected.wMilliseconds, 0);
-    EXPECT_EQ(fp.m_strCpuId, L"306C3");
-    EXPECT_EQ(fp.m_strDiskSerial, L"WD-\u00E9 X1");
+    EXPECT_EQ(test::Fields(fp.m_stCollected), (std::vector<int>{2024, 2, 0, 29, 23, 58, 7, 0}));
+    EXPECT_EQ(test::IdentityTexts(fp),
+              (Lines{L"Gigabit \u00C4thernet", L"00-1B-A2-3C-4D-5E", L"WD-\u00E9 X1", L"desk-07 ",
+                     L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBC", L"306C3"}));
     EXPECT_EQ(disk_.drives, std::vector<int>{0});
-    EXPECT_EQ(fp.m_strOsKey, L"BBBBB-BBBBB-BBBBB-BBBBB-BBBBC");
-    EXPECT_EQ(fp.m_strComputerName, L"desk-07 ");
-    EXPECT_EQ(fp.m_strMacId, L"00-1B-A2-3C-4D-5E");
-    EXPECT_EQ(fp.m_strNicDescription, L"Gigabit \u00C4thernet");
 }
 
 TEST_F(SystemInfoTest, TraceNumbersWiredAdaptersAndFlagsShortDescriptions) {
@@ -119,28 +110,26 @@ TEST_F(SystemInfoTest, TraceNumbersWiredAdaptersAndFlagsShortDescriptions) {
 }
 
 TEST_F(SystemInfoTest, OnlyWirelessPppAndLoopbackMeansNoAdapterEvenForARegisteredMac) {
-    adapters_.records = {Adapter(kIfTypeIeee80211, "Wireless", 0x10),
-                         Adapter(kIfTypePpp, "Dial-up", 0x11),
-                         Adapter(kIfTypeSoftwareLoopback, "Loopback", 0x12)};
-    record_.m_strMacId = Mac(L"10");
-    const HostFingerprint fp = Collect();
+    const HostFingerprint fp = CollectWith(
+        {Adapter(kIfTypeIeee80211, "Wireless", 0x10), Adapter(kIfTypePpp, "Dial-up", 0x11),
+         Adapter(kIfTypeSoftwareLoopback, "Loopback", 0x12)},
+        L"10");
     EXPECT_EQ(NicLines(), Lines{L"Can't find Registered NIC Info !!! :\n"});
     EXPECT_EQ(fp.m_strMacId, L"");
     EXPECT_EQ(fp.m_strNicDescription, L"");
 }
 
 TEST_F(SystemInfoTest, DisconnectedWiredAdapterIsStillChosen) {
-    adapters_.records = {Adapter(kIfTypeEthernet, "Unplugged", 0xAB, "0.0.0.0")};
-    record_.m_strMacId = Mac(L"AB");
-    EXPECT_EQ(Collect().m_strMacId, Mac(L"AB"));
+    EXPECT_EQ(
+        CollectWith({Adapter(kIfTypeEthernet, "Unplugged", 0xAB, "0.0.0.0")}, L"AB").m_strMacId,
+        Mac(L"AB"));
 }
 
 TEST_F(SystemInfoTest, SameMacTwiceTakesTheEarlierAdapter) {
-    adapters_.records = {Adapter(kIfTypeEthernet, "Other", 0x01),
-                         Adapter(kIfTypeEthernet, "First twin", 0x07),
-                         Adapter(kIfTypeEthernet, "Second twin", 0x07)};
-    record_.m_strMacId = Mac(L"07");
-    const HostFingerprint fp = Collect();
+    const HostFingerprint fp = CollectWith(
+        {Adapter(kIfTypeEthernet, "Other", 0x01), Adapter(kIfTypeEthernet, "First twin", 0x07),
+         Adapter(kIfTypeEthernet, "Second twin", 0x07)},
+        L"07");
     EXPECT_EQ(fp.m_strNicDescription, L"First twin");
     EXPECT_EQ(debug_.lines.back(), L"Matching NIC Info found. (NIC # 1)\n");
     for (const std::wstring& line : debug_.lines) {
@@ -165,9 +154,7 @@ TEST_F(SystemInfoTest, SecondCollectionKeepsNothingOfTheFirst) {
     registry_.SetRaw(RegRoot::kLocalMachine, kProductKeyPath, kProductKeyValue, kRegBinary,
                      std::vector<uint8_t>(kDigitalProductIdSize, 7));
     registry_.SetString(RegRoot::kLocalMachine, kComputerNamePath, kComputerNameValue, L"HOST");
-    adapters_.records = {Adapter(kIfTypeEthernet, "Gigabit", 0x42)};
-    record_.m_strMacId = Mac(L"42");
-    HostFingerprint fp = Collect();
+    HostFingerprint fp = CollectWith({Adapter(kIfTypeEthernet, "Gigabit", 0x42)}, L"42");
     ASSERT_EQ(fp.m_strMacId, Mac(L"42"));
     ASSERT_FALSE(fp.m_strOsKey.empty());
 
@@ -179,17 +166,9 @@ TEST_F(SystemInfoTest, SecondCollectionKeepsNothingOfTheFirst) {
     clock_.works = false;
     cpu_.signature = 0;
     ASSERT_TRUE(GetSystemInfo(sources_, record_, &fp));
-    EXPECT_EQ(fp.m_strMacId, L"");
-    EXPECT_EQ(fp.m_strNicDescription, L"");
-    EXPECT_EQ(fp.m_strDiskSerial, L"");
-    EXPECT_EQ(fp.m_strOsKey, L"");
-    EXPECT_EQ(fp.m_strComputerName, L"");
-    EXPECT_EQ(fp.m_strCpuId, L"0");
-    const SystemTime& t = fp.m_stCollected;
-    EXPECT_EQ(t.wYear + t.wMonth + t.wDay + t.wDayOfWeek + t.wMilliseconds, 0);
-    EXPECT_EQ(t.wHour, 0xFFFF);
-    EXPECT_EQ(t.wMinute, 0xFFFF);
-    EXPECT_EQ(t.wSecond, 0xFFFF);
+    EXPECT_EQ(test::IdentityTexts(fp), (Lines{L"", L"", L"", L"", L"", L"0"}));
+    EXPECT_EQ(test::Fields(fp.m_stCollected),
+              (std::vector<int>{0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0}));
 }
 
 TEST(GetSystemNICInfo, ZeroesTheTableAndStoresCheckValues) {

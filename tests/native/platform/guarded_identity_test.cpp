@@ -11,6 +11,7 @@
 
 #include "connector/engine/record.h"
 #include "connector/hostid/fingerprint.h"
+#include "tests/fakes/fake_host_sources.h"
 
 namespace kx7 {
 namespace {
@@ -22,49 +23,42 @@ std::wstring Text(const wchar_t* item, int generation) {
     return std::wstring(item) + L"-" + std::to_wstring(generation) + std::wstring(40, L'.');
 }
 
+// The six texts of a generation, in the order test::IdentityTexts reads them back.
+template <typename Identity>
+Identity Generation(Identity identity, int generation) {
+    identity.m_strNicDescription = Text(L"nic", generation);
+    identity.m_strMacId = Text(L"mac", generation);
+    identity.m_strDiskSerial = Text(L"disk", generation);
+    identity.m_strComputerName = Text(L"name", generation);
+    identity.m_strOsKey = Text(L"key", generation);
+    identity.m_strCpuId = Text(L"cpu", generation);
+    return identity;
+}
+
 HostFingerprint FingerprintOf(int generation) {
     HostFingerprint fp;
     fp.m_stCollected.wYear = static_cast<uint16_t>(2000 + generation % 100);
     fp.m_stCollected.wSecond = static_cast<uint16_t>(generation);
-    fp.m_strNicDescription = Text(L"nic", generation);
-    fp.m_strMacId = Text(L"mac", generation);
-    fp.m_strDiskSerial = Text(L"disk", generation);
-    fp.m_strComputerName = Text(L"name", generation);
-    fp.m_strOsKey = Text(L"key", generation);
-    fp.m_strCpuId = Text(L"cpu", generation);
-    return fp;
+    return Generation(fp, generation);
 }
 
 RegisteredPcRecord RecordOf(int generation) {
     RegisteredPcRecord r;
     r.m_nNicIndex = generation;
-    r.m_strNicDescription = Text(L"nic", generation);
-    r.m_strMacId = Text(L"mac", generation);
-    r.m_strDiskSerial = Text(L"disk", generation);
-    r.m_strComputerName = Text(L"name", generation);
-    r.m_strOsKey = Text(L"key", generation);
-    r.m_strCpuId = Text(L"cpu", generation);
     r.m_bCleanRegistry = generation % 2 == 1;
-    return r;
+    return Generation(r, generation);
 }
 
 bool Consistent(const HostFingerprint& fp) {
-    const int generation = fp.m_stCollected.wSecond;
-    const HostFingerprint expected = FingerprintOf(generation);
+    const HostFingerprint expected = FingerprintOf(fp.m_stCollected.wSecond);
     return fp.m_stCollected.wYear == expected.m_stCollected.wYear &&
-           fp.m_strNicDescription == expected.m_strNicDescription &&
-           fp.m_strMacId == expected.m_strMacId && fp.m_strDiskSerial == expected.m_strDiskSerial &&
-           fp.m_strComputerName == expected.m_strComputerName &&
-           fp.m_strOsKey == expected.m_strOsKey && fp.m_strCpuId == expected.m_strCpuId;
+           test::IdentityTexts(fp) == test::IdentityTexts(expected);
 }
 
 bool Consistent(const RegisteredPcRecord& r) {
     const RegisteredPcRecord expected = RecordOf(r.m_nNicIndex);
-    return r.m_strNicDescription == expected.m_strNicDescription &&
-           r.m_strMacId == expected.m_strMacId && r.m_strDiskSerial == expected.m_strDiskSerial &&
-           r.m_strComputerName == expected.m_strComputerName &&
-           r.m_strOsKey == expected.m_strOsKey && r.m_strCpuId == expected.m_strCpuId &&
-           r.m_bCleanRegistry == expected.m_bCleanRegistry;
+    return r.m_bCleanRegistry == expected.m_bCleanRegistry &&
+           test::IdentityTexts(r) == test::IdentityTexts(expected);
 }
 
 TEST(GuardedIdentity, ReaderOnlyEverSeesWholeGenerations) {

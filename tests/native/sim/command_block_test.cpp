@@ -16,10 +16,7 @@
 namespace kx7::sim {
 namespace {
 
-using test_support::Bytes;
-using test_support::Good;
-using test_support::Send;
-using test_support::VendorBlock;
+using namespace test_support;
 
 constexpr SimDirection kIn = SimDirection::kIn;
 constexpr SimDirection kOut = SimDirection::kOut;
@@ -38,25 +35,22 @@ struct Exchange {
     const char* what;
     std::vector<Step> steps;  // the last one is the command judged
     Effect effect;
+    friend void PrintTo(const Exchange& e, std::ostream* os) { *os << e.what; }
 };
 
-const Step kPacketAnnounceStep{test_support::kPacketAnnounce, kOut, 0};
-const Step kTimingAnnounceStep{test_support::kTimingAnnounce, kOut, 0};
+const Step kPacketAnnounceStep{kPacketAnnounce, kOut, 0};
+const Step kTimingAnnounceStep{kTimingAnnounce, kOut, 0};
 
 // The exchanges of a correct host.
 std::vector<Exchange> CorrectExchanges() {
     return {
-        {"inquiry", {{test_support::kInquiryBlock, kIn, 36}}, Effect::kReadReply},
-        {"identity", {{test_support::kReadIdentityBlock, kIn, 22}}, Effect::kReadReply},
-        {"command status", {{test_support::kReadCommandStatusBlock, kIn, 4}}, Effect::kReadReply},
-        {"device setup", {{test_support::kReadDeviceSetupBlock, kIn, 348}}, Effect::kReadReply},
-        {"device status", {{test_support::kReadDeviceStatusBlock, kIn, 32}}, Effect::kReadReply},
-        {"timing",
-         {kTimingAnnounceStep, {test_support::kTimingWrite, kOut, 12}},
-         Effect::kTimingStored},
-        {"packet",
-         {kPacketAnnounceStep, {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
+        {"inquiry", {{kInquiryBlock, kIn, 36}}, Effect::kReadReply},
+        {"identity", {{kReadIdentityBlock, kIn, 22}}, Effect::kReadReply},
+        {"command status", {{kReadCommandStatusBlock, kIn, 4}}, Effect::kReadReply},
+        {"device setup", {{kReadDeviceSetupBlock, kIn, 348}}, Effect::kReadReply},
+        {"device status", {{kReadDeviceStatusBlock, kIn, 32}}, Effect::kReadReply},
+        {"timing", {kTimingAnnounceStep, {kTimingWrite, kOut, 12}}, Effect::kTimingStored},
+        {"packet", {kPacketAnnounceStep, {kPacketWrite, kOut, 128}}, Effect::kPacketTaken},
     };
 }
 
@@ -65,7 +59,7 @@ class CommandBlockTest : public ::testing::Test {
     // Runs the steps on a fresh drive; true when the last one was answered GOOD, and then the
     // effect must be there, otherwise it must not.
     bool Run(const Exchange& exchange) {
-        drive_ = std::make_unique<SimulatedDrive>(test_support::SampleIdentity());
+        drive_ = std::make_unique<SimulatedDrive>(SampleIdentity());
         // Any packet the drive manages to read is accepted, so only the blocks can refuse it.
         drive_->SetAuthPacketJudge([](const uint8_t*, size_t) -> uint8_t { return 0; });
         std::vector<uint8_t> buffer(512, kUntouched);
@@ -99,109 +93,106 @@ class CommandBlockTest : public ::testing::Test {
     std::unique_ptr<SimulatedDrive> drive_;
 };
 
-TEST_F(CommandBlockTest, CorrectBlocksAreAnswered) {
-    for (const Exchange& exchange : CorrectExchanges()) {
-        SCOPED_TRACE(exchange.what);
-        EXPECT_TRUE(Run(exchange));
-    }
+class CorrectBlock : public CommandBlockTest, public ::testing::WithParamInterface<Exchange> {};
+INSTANTIATE_TEST_SUITE_P(Sim, CorrectBlock, ::testing::ValuesIn(CorrectExchanges()),
+                         [](const auto& info) { return CaseName(info.param.what); });
+
+TEST_P(CorrectBlock, IsAnswered) {
+    EXPECT_TRUE(Run(GetParam()));
 }
 
-TEST_F(CommandBlockTest, BlocksOfAFaultyHostAreRefused) {
-    const std::vector<Exchange> faults = {
-        {"read sent with the WRITE BUFFER opcode",
-         {{VendorBlock({0x3B, 0x01, 0xCE, 0x01, 0x16, 0x00}), kIn, 22}},
-         Effect::kReadReply},
-        {"read in mode 2 (data) instead of the vendor mode",
-         {{VendorBlock({0x3C, 0x02, 0xCE, 0x01, 0x16, 0x00}), kIn, 22}},
-         Effect::kReadReply},
-        {"read from the buffer of writes",
-         {{VendorBlock({0x3C, 0x01, 0xCD, 0x01, 0x16, 0x00}), kIn, 22}},
-         Effect::kReadReply},
-        {"read length most significant byte first",
-         {{VendorBlock({0x3C, 0x01, 0xCE, 0x01, 0x00, 0x16}), kIn, 22}},
-         Effect::kReadReply},
-        {"read block cut to the standard ten bytes",
-         {{{0x3C, 0x01, 0xCE, 0x01, 0x16, 0x00, 0x00, 0x00, 0x00, 0x00}, kIn, 22}},
-         Effect::kReadReply},
-        {"read of a write's subcommand",
-         {{VendorBlock({0x3C, 0x01, 0xCE, 0x03, 0x0C, 0x00}), kIn, 12}},
-         Effect::kReadReply},
-        {"identity asked for one byte short",
-         {{VendorBlock({0x3C, 0x01, 0xCE, 0x01, 0x15, 0x00}), kIn, 21}},
-         Effect::kReadReply},
-        {"status asked for with the length of the setup",
-         {{VendorBlock({0x3C, 0x01, 0xCE, 0x32, 0x5C, 0x01}), kIn, 348}},
-         Effect::kReadReply},
-        {"transfer longer than the block says",
-         {{test_support::kReadIdentityBlock, kIn, 32}},
-         Effect::kReadReply},
-        {"read with data going out",
-         {{test_support::kReadIdentityBlock, kOut, 22}},
-         Effect::kReadReply},
-        {"inquiry allocation length in byte 3",
-         {{{0x12, 0x00, 0x00, 0x24, 0x00, 0x00}, kIn, 36}},
-         Effect::kReadReply},
-        {"inquiry for a vital product data page",
-         {{{0x12, 0x01, 0x00, 0x00, 0x24, 0x00}, kIn, 36}},
-         Effect::kReadReply},
-        {"inquiry as a ten-byte block",
-         {{{0x12, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 0x00, 0x00, 0x00}, kIn, 36}},
-         Effect::kReadReply},
-        {"write without an announce",
-         {{test_support::kTimingWrite, kOut, 12}},
-         Effect::kTimingStored},
-        {"checksum as the one's complement of the word sum",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0xBD, 0x77, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"checksum stored most significant byte first",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0x77, 0xBE, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"checksum over little-endian words",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0x78, 0xBC, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"announce of the timing before the packet",
-         {kTimingAnnounceStep, {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"announce naming the buffer of reads",
-         {{{0x3B, 0x01, 0x10, 0xCE, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"announce without its closing zero",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x20}, kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"announce sent as a sixteen-byte block",
-         {{VendorBlock({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}), kOut, 0},
-          {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"announce carrying data",
-         {{test_support::kPacketAnnounce, kOut, 16}, {test_support::kPacketWrite, kOut, 128}},
-         Effect::kPacketTaken},
-        {"packet written with the staging buffer's 256 bytes, announced right",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0xBD, 0xF7, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {VendorBlock({0x3B, 0x01, 0xCD, 0x41, 0x00, 0x01}), kOut, 256}},
-         Effect::kPacketTaken},
-        {"timing of 8 bytes, announced right",
-         {{{0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xEF, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
-          {VendorBlock({0x3B, 0x01, 0xCD, 0x03, 0x08, 0x00}), kOut, 8}},
-         Effect::kTimingStored},
-        {"packet transfer shorter than its block",
-         {kPacketAnnounceStep, {test_support::kPacketWrite, kOut, 120}},
-         Effect::kPacketTaken},
-        {"packet with data coming in",
-         {kPacketAnnounceStep, {test_support::kPacketWrite, kIn, 128}},
-         Effect::kPacketTaken},
-        {"write sent with the READ BUFFER opcode",
-         {kPacketAnnounceStep, {VendorBlock({0x3C, 0x01, 0xCD, 0x41, 0x80, 0x00}), kOut, 128}},
-         Effect::kPacketTaken},
-    };
-    for (const Exchange& exchange : faults) {
-        SCOPED_TRACE(exchange.what);
-        EXPECT_FALSE(Run(exchange));
-    }
+const std::vector<Exchange> kFaults = {
+    {"read sent with the WRITE BUFFER opcode",
+     {{VendorBlock({0x3B, 0x01, 0xCE, 0x01, 0x16, 0x00}), kIn, 22}},
+     Effect::kReadReply},
+    {"read in mode 2 (data) instead of the vendor mode",
+     {{VendorBlock({0x3C, 0x02, 0xCE, 0x01, 0x16, 0x00}), kIn, 22}},
+     Effect::kReadReply},
+    {"read from the buffer of writes",
+     {{VendorBlock({0x3C, 0x01, 0xCD, 0x01, 0x16, 0x00}), kIn, 22}},
+     Effect::kReadReply},
+    {"read length most significant byte first",
+     {{VendorBlock({0x3C, 0x01, 0xCE, 0x01, 0x00, 0x16}), kIn, 22}},
+     Effect::kReadReply},
+    {"read block cut to the standard ten bytes",
+     {{{0x3C, 0x01, 0xCE, 0x01, 0x16, 0x00, 0x00, 0x00, 0x00, 0x00}, kIn, 22}},
+     Effect::kReadReply},
+    {"read of a write's subcommand",
+     {{VendorBlock({0x3C, 0x01, 0xCE, 0x03, 0x0C, 0x00}), kIn, 12}},
+     Effect::kReadReply},
+    {"identity asked for one byte short",
+     {{VendorBlock({0x3C, 0x01, 0xCE, 0x01, 0x15, 0x00}), kIn, 21}},
+     Effect::kReadReply},
+    {"status asked for with the length of the setup",
+     {{VendorBlock({0x3C, 0x01, 0xCE, 0x32, 0x5C, 0x01}), kIn, 348}},
+     Effect::kReadReply},
+    {"transfer longer than the block says", {{kReadIdentityBlock, kIn, 32}}, Effect::kReadReply},
+    {"read with data going out", {{kReadIdentityBlock, kOut, 22}}, Effect::kReadReply},
+    {"inquiry allocation length in byte 3",
+     {{{0x12, 0x00, 0x00, 0x24, 0x00, 0x00}, kIn, 36}},
+     Effect::kReadReply},
+    {"inquiry for a vital product data page",
+     {{{0x12, 0x01, 0x00, 0x00, 0x24, 0x00}, kIn, 36}},
+     Effect::kReadReply},
+    {"inquiry as a ten-byte block",
+     {{{0x12, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 0x00, 0x00, 0x00}, kIn, 36}},
+     Effect::kReadReply},
+    {"write without an announce", {{kTimingWrite, kOut, 12}}, Effect::kTimingStored},
+    {"checksum as the one's complement of the word sum",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0xBD, 0x77, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"checksum stored most significant byte first",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0x77, 0xBE, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"checksum over little-endian words",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0x78, 0xBC, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"announce of the timing before the packet",
+     {kTimingAnnounceStep, {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"announce naming the buffer of reads",
+     {{{0x3B, 0x01, 0x10, 0xCE, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"announce without its closing zero",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x20}, kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"announce sent as a sixteen-byte block",
+     {{VendorBlock({0x3B, 0x01, 0x10, 0xCD, 0xBE, 0x77, 0x46, 0x4D, 0x4C, 0x00}), kOut, 0},
+      {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"announce carrying data",
+     {{kPacketAnnounce, kOut, 16}, {kPacketWrite, kOut, 128}},
+     Effect::kPacketTaken},
+    {"packet written with the staging buffer's 256 bytes, announced right",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0xBD, 0xF7, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {VendorBlock({0x3B, 0x01, 0xCD, 0x41, 0x00, 0x01}), kOut, 256}},
+     Effect::kPacketTaken},
+    {"timing of 8 bytes, announced right",
+     {{{0x3B, 0x01, 0x10, 0xCD, 0xFC, 0xEF, 0x46, 0x4D, 0x4C, 0x00}, kOut, 0},
+      {VendorBlock({0x3B, 0x01, 0xCD, 0x03, 0x08, 0x00}), kOut, 8}},
+     Effect::kTimingStored},
+    {"packet transfer shorter than its block",
+     {kPacketAnnounceStep, {kPacketWrite, kOut, 120}},
+     Effect::kPacketTaken},
+    {"packet with data coming in",
+     {kPacketAnnounceStep, {kPacketWrite, kIn, 128}},
+     Effect::kPacketTaken},
+    {"write sent with the READ BUFFER opcode",
+     {kPacketAnnounceStep, {VendorBlock({0x3C, 0x01, 0xCD, 0x41, 0x80, 0x00}), kOut, 128}},
+     Effect::kPacketTaken},
+};
+
+class FaultyBlock : public CommandBlockTest, public ::testing::WithParamInterface<Exchange> {};
+INSTANTIATE_TEST_SUITE_P(Sim, FaultyBlock, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return CaseName(info.param.what); });
+
+TEST_P(FaultyBlock, IsRefused) {
+    EXPECT_FALSE(Run(GetParam()));
 }
 
 // Every bit of every block counts: a single flipped bit anywhere in a correct exchange, in
@@ -236,7 +227,7 @@ TEST(AnnounceChecksumTest, WordsAndChecksumAddUpToZero) {
 }
 
 TEST(DecodeCommandBlockTest, LengthsAreReadInTheirOwnByteOrder) {
-    const Bytes setup = test_support::kReadDeviceSetupBlock;
+    const Bytes setup = kReadDeviceSetupBlock;
     const SimCommandBlock read = DecodeCommandBlock(setup.data(), setup.size());
     EXPECT_EQ(read.command, SimCommand::kReadDeviceSetup);
     EXPECT_EQ(read.length, 348);
@@ -244,8 +235,8 @@ TEST(DecodeCommandBlockTest, LengthsAreReadInTheirOwnByteOrder) {
     const SimCommandBlock standard = DecodeCommandBlock(inquiry.data(), inquiry.size());
     EXPECT_EQ(standard.command, SimCommand::kInquiry);
     EXPECT_EQ(standard.length, 0x0102);
-    const SimCommandBlock announce = DecodeCommandBlock(test_support::kPacketAnnounce.data(),
-                                                        test_support::kPacketAnnounce.size());
+    const SimCommandBlock announce =
+        DecodeCommandBlock(kPacketAnnounce.data(), kPacketAnnounce.size());
     EXPECT_EQ(announce.command, SimCommand::kAnnounce);
     EXPECT_EQ(announce.checksum, 0x77BE);
     // Too short to hold the fields its opcode promises.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/sim_control.h"
@@ -40,10 +41,8 @@ TEST(SimControl, ConfiguresPlugsAndReports) {
     const SimIdentity a = control.Drives()[0].drive->identity();
     EXPECT_EQ(std::string(a.identifier.begin(), a.identifier.begin() + 5),
               std::string("KX7A\0", 5));
-    EXPECT_EQ(a.serial, "SERA");
-    EXPECT_EQ(a.productId, 0x1181);
-    EXPECT_EQ(a.firmwareMajor, 1);
-    EXPECT_EQ(a.firmwareMinor, 18);
+    EXPECT_EQ(std::tie(a.serial, a.productId, a.firmwareMajor, a.firmwareMinor),
+              std::make_tuple("SERA", 0x1181, 1, 18));
     EXPECT_NE(control.Drives()[1].drive->identity().serial, a.serial) << "distinct defaults";
 
     EXPECT_EQ(control.Execute("status a"),
@@ -101,9 +100,8 @@ TEST(SimControl, RefusesWhatItCannotDoWithoutChangingAnything) {
     // A word the language does not know is named as such, not taken for a drive command.
     EXPECT_EQ(control.Execute("help"), "error unknown command help");
     const SimIdentity after = control.Drives()[0].drive->identity();
-    EXPECT_EQ(after.serial, before.serial);
-    EXPECT_EQ(after.productId, before.productId);
-    EXPECT_EQ(after.identifier, before.identifier);
+    EXPECT_EQ(std::tie(after.serial, after.productId, after.identifier),
+              std::tie(before.serial, before.productId, before.identifier));
 }
 
 TEST(SimDeviceInfo, ListsWhatTheSystemWouldForEachEnumerator) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -43,8 +44,29 @@ inline SimScsiResult Send(SimulatedDrive& drive, const Bytes& cdb, SimDirection 
 }
 
 // Reached the drive and answered GOOD.
+// A case's description as a test name: its letters and digits, each run of anything else as one
+// underscore.
+inline std::string CaseName(const std::string& what) {
+    std::string name;
+    for (const char c : what) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            name += c;
+        } else if (!name.empty() && name.back() != '_') {
+            name += '_';
+        }
+    }
+    while (!name.empty() && name.back() == '_') {
+        name.pop_back();
+    }
+    return name;
+}
+
 inline bool Good(const SimScsiResult& result) {
     return result.completed && result.scsiStatus == kSimStatusGood;
+}
+// Answered, with CHECK CONDITION.
+inline bool Refused(const SimScsiResult& result) {
+    return result.completed && result.scsiStatus == kSimStatusCheckCondition;
 }
 
 inline SimIdentity SampleIdentity(char serialTail = '1') {
@@ -122,24 +144,26 @@ inline Packet Encrypt(const Packet& plain, const SimIdentity& identity) {
     return cipher;
 }
 
-// The rule by which the connector turns a notification's interface name into an instance ID.
-inline std::wstring InstanceIdOf(const std::wstring& name) {
-    std::wstring id = name.substr(4);
-    id = id.substr(0, id.rfind(L'#'));
-    std::replace(id.begin(), id.end(), L'#', L'\\');
-    std::transform(id.begin(), id.end(), id.begin(), [](wchar_t c) {
+// A path without its "\\?\" prefix and its last '#' part, a-z as A-Z.
+inline std::wstring UpperBody(const std::wstring& path) {
+    std::wstring body = path.substr(4);
+    body = body.substr(0, body.rfind(L'#'));
+    std::transform(body.begin(), body.end(), body.begin(), [](wchar_t c) {
         return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
     });
+    return body;
+}
+
+// The rule by which the connector turns a notification's interface name into an instance ID.
+inline std::wstring InstanceIdOf(const std::wstring& name) {
+    std::wstring id = UpperBody(name);
+    std::replace(id.begin(), id.end(), L'#', L'\\');
     return id;
 }
 
 // The rule by which the connect worker takes a device serial from an enumerated path.
 inline std::wstring SerialOfPath(const std::wstring& path) {
-    std::wstring s = path.substr(4);
-    s = s.substr(0, s.rfind(L'#'));
-    std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) {
-        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-    });
+    std::wstring s = UpperBody(path);
     s = s.substr(s.rfind(L'#') + 1);
     const size_t amp = s.rfind(L'&');
     return amp != std::wstring::npos && amp > 0 ? s.substr(0, amp) : s;

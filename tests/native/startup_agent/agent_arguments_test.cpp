@@ -31,80 +31,70 @@ Parsed Parse(const std::string& line) {
             std::string(buffer.data())};
 }
 
-TEST(AgentArguments, LogOnEntryIsReadInAnySwitchOrderAndCase) {
-    const Parsed usual = Parse("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe");
-    EXPECT_EQ(usual.action, AgentAction::kStart);
-    EXPECT_EQ(usual.delayMs, 3000);
-    EXPECT_EQ(usual.hide, 1);
-    EXPECT_EQ(usual.path, u"C:\\TOOLS\\CONNECTOR.EXE");
-    EXPECT_EQ(usual.line, "/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
-
-    const Parsed swapped = Parse("/HIDE /D:3000 /S:C:\\Tools\\Connector.exe");
-    EXPECT_EQ(swapped.action, AgentAction::kStart);
-    EXPECT_EQ(swapped.delayMs, 3000);
-    EXPECT_EQ(swapped.hide, 1);
-    EXPECT_EQ(swapped.path, u"C:\\TOOLS\\CONNECTOR.EXE");
-
-    const Parsed lower = Parse("/d:500 /s:c:\\tools\\connector.exe");
-    EXPECT_EQ(lower.action, AgentAction::kStart);
-    EXPECT_EQ(lower.delayMs, 500);
-    EXPECT_EQ(lower.hide, 0);
-    EXPECT_EQ(lower.path, u"C:\\TOOLS\\CONNECTOR.EXE");
-
-    const Parsed lowerHide = Parse("/hide /s:x.exe");
-    EXPECT_EQ(lowerHide.hide, 1);
-    EXPECT_EQ(lowerHide.delayMs, 0);
-    EXPECT_EQ(lowerHide.path, u"X.EXE");
-}
-
-TEST(AgentArguments, PathRunsToTheEndOfTheLine) {
-    const Parsed spaced = Parse("/HIDE /S:C:\\Program Files\\Connector.exe");
-    EXPECT_EQ(spaced.action, AgentAction::kStart);
-    EXPECT_EQ(spaced.hide, 1);
-    EXPECT_EQ(spaced.path, u"C:\\PROGRAM FILES\\CONNECTOR.EXE");
-
-    // A switch after the path belongs to the path; the hide flag is still seen.
-    const Parsed late = Parse("/S:C:\\Tools\\Connector.exe /HIDE");
-    EXPECT_EQ(late.action, AgentAction::kStart);
-    EXPECT_EQ(late.hide, 1);
-    EXPECT_EQ(late.path, u"C:\\TOOLS\\CONNECTOR.EXE /HIDE");
-
-    const Parsed trailing = Parse("/S:C:\\A.EXE  ");
-    EXPECT_EQ(trailing.path, u"C:\\A.EXE  ");
-}
-
-TEST(AgentArguments, HideNeedsItsSlashButMayStandAnywhere) {
-    EXPECT_EQ(Parse("HIDE /S:X.EXE").hide, 0);
-    EXPECT_EQ(Parse("/S:C:\\HIDE\\X.EXE").hide, 0);
-    EXPECT_EQ(Parse("/HIDEOUT /S:X.EXE").hide, 1);
-    EXPECT_EQ(Parse("/S:C:\\TOOLS/HIDE\\X.EXE").hide, 1);
-    EXPECT_EQ(Parse("/D:10/HIDE/S:X.EXE").hide, 1);
-}
-
-TEST(AgentArguments, DelayFollowsAtoiUpToTheFirstSpace) {
-    EXPECT_EQ(Parse("/D:0 /S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("/D:-100 /S:X.EXE").delayMs, -100);
-    EXPECT_EQ(Parse("/D:+250 /S:X.EXE").delayMs, 250);
-    EXPECT_EQ(Parse("/D:1500MS /S:X.EXE").delayMs, 1500);
-    EXPECT_EQ(Parse("/D:\t42 /S:X.EXE").delayMs, 42);
-    // The text ends at the space, so the number after it is not part of the delay.
-    EXPECT_EQ(Parse("/D: 500 /S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("/D:/S:X.EXE 700").delayMs, 0);
-    EXPECT_EQ(Parse("/S:X.EXE").delayMs, 0);
-    EXPECT_EQ(Parse("D:500 /S:X.EXE").delayMs, 0);
+// Lines that start the connector: what each switch comes to, whatever their order and case.
+struct StartCase {
+    const char* name;
+    const char* line;
+    int32_t delayMs, hide;
+    const char16_t* path;
+    friend void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+};
+const StartCase kStartCases[] = {
+    {"LogOnEntry", "/D:3000 /HIDE /S:C:\\Tools\\Connector.exe", 3000, 1,
+     u"C:\\TOOLS\\CONNECTOR.EXE"},
+    {"SwitchesSwapped", "/HIDE /D:3000 /S:C:\\Tools\\Connector.exe", 3000, 1,
+     u"C:\\TOOLS\\CONNECTOR.EXE"},
+    {"LowerCase", "/d:500 /s:c:\\tools\\connector.exe", 500, 0, u"C:\\TOOLS\\CONNECTOR.EXE"},
+    {"LowerCaseHide", "/hide /s:x.exe", 0, 1, u"X.EXE"},
+    // The path runs to the end of the line, spaces, later switches and trailing blanks included;
+    // the hide flag is still seen after the path.
+    {"PathWithSpace", "/HIDE /S:C:\\Program Files\\Connector.exe", 0, 1,
+     u"C:\\PROGRAM FILES\\CONNECTOR.EXE"},
+    {"SwitchAfterPath", "/S:C:\\Tools\\Connector.exe /HIDE", 0, 1,
+     u"C:\\TOOLS\\CONNECTOR.EXE /HIDE"},
+    {"TrailingBlanks", "/S:C:\\A.EXE  ", 0, 0, u"C:\\A.EXE  "},
+    // Delay texts without digits still start at once.
+    {"DelayLetters", "/D:ABC /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayWord", "/d:soon /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayEmpty", "/D: /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayMinusOnly", "/D:- /S:X.EXE", 0, 0, u"X.EXE"},
+    // Hide needs its slash but may stand anywhere, inside the path too.
+    {"HideWithoutSlash", "HIDE /S:X.EXE", 0, 0, u"X.EXE"},
+    {"HideFolderWithoutSlash", "/S:C:\\HIDE\\X.EXE", 0, 0, u"C:\\HIDE\\X.EXE"},
+    {"HideStartingAWord", "/HIDEOUT /S:X.EXE", 0, 1, u"X.EXE"},
+    {"HideAfterASlashInThePath", "/S:C:\\TOOLS/HIDE\\X.EXE", 0, 1, u"C:\\TOOLS/HIDE\\X.EXE"},
+    {"HideBetweenSwitchesWithoutSpaces", "/D:10/HIDE/S:X.EXE", 10, 1, u"X.EXE"},
+    // The delay follows atoi up to the first space.
+    {"DelayZero", "/D:0 /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayNegative", "/D:-100 /S:X.EXE", -100, 0, u"X.EXE"},
+    {"DelayWithPlusSign", "/D:+250 /S:X.EXE", 250, 0, u"X.EXE"},
+    {"DelayWithUnit", "/D:1500MS /S:X.EXE", 1500, 0, u"X.EXE"},
+    {"DelayAfterTab", "/D:\t42 /S:X.EXE", 42, 0, u"X.EXE"},
+    // The text ends at the space, so a number after it is not part of the delay.
+    {"DelaySpaceBeforeNumber", "/D: 500 /S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayNumberAfterThePath", "/D:/S:X.EXE 700", 0, 0, u"X.EXE 700"},
+    {"NoDelay", "/S:X.EXE", 0, 0, u"X.EXE"},
+    {"DelayWithoutSlash", "D:500 /S:X.EXE", 0, 0, u"X.EXE"},
     // Only the first "/D:" counts, also when it stands in the path.
-    EXPECT_EQ(Parse("/D:20 /D:30 /S:X.EXE").delayMs, 20);
-    EXPECT_EQ(Parse("/S:C:\\X/D:77\\Y.EXE").delayMs, 77);
+    {"FirstDelayCounts", "/D:20 /D:30 /S:X.EXE", 20, 0, u"X.EXE"},
+    {"DelayInThePath", "/S:C:\\X/D:77\\Y.EXE", 77, 0, u"C:\\X/D:77\\Y.EXE"},
+};
+
+class AgentStartLine : public ::testing::TestWithParam<StartCase> {};
+INSTANTIATE_TEST_SUITE_P(AgentArguments, AgentStartLine, ::testing::ValuesIn(kStartCases),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(AgentStartLine, IsRead) {
+    const Parsed parsed = Parse(GetParam().line);
+    EXPECT_EQ(parsed.action, AgentAction::kStart);
+    EXPECT_EQ(parsed.delayMs, GetParam().delayMs);
+    EXPECT_EQ(parsed.hide, GetParam().hide);
+    EXPECT_EQ(parsed.path, GetParam().path);
 }
 
-TEST(AgentArguments, DelayTextWithoutDigitsStillStartsAtOnce) {
-    for (const char* line :
-         {"/D:ABC /S:X.EXE", "/d:soon /S:X.EXE", "/D: /S:X.EXE", "/D:- /S:X.EXE"}) {
-        const Parsed parsed = Parse(line);
-        EXPECT_EQ(parsed.action, AgentAction::kStart) << line;
-        EXPECT_EQ(parsed.delayMs, 0) << line;
-        EXPECT_EQ(parsed.path, u"X.EXE") << line;
-    }
+TEST(AgentArguments, LineIsUpperCasedInPlace) {
+    EXPECT_EQ(Parse("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe").line,
+              "/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
 }
 
 TEST(AgentArguments, LongDelayTextsAreReadWholeAndLargeNumbersSaturate) {
