@@ -54,6 +54,7 @@ struct StoredSettings {
     const char* name;
     std::vector<RegValue> planted;
     std::array<DWORD, 6> stored;
+    friend void PrintTo(const StoredSettings& c, std::ostream* os) { *os << c.name; }
 };
 
 class SettingsAtStartup : public ConnectorStartup,

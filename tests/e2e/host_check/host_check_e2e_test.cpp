@@ -152,6 +152,7 @@ struct FailedCheck {
     DWORD mode;
     DWORD exitCode;
     const char* lines[2];  // found in the output
+    friend void PrintTo(const FailedCheck& c, std::ostream* os) { *os << c.name; }
 };
 
 class HostCheckFails : public HostCheckProgram,

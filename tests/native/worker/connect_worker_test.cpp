@@ -88,6 +88,7 @@ struct Refusal {
     std::function<void(sim::SimulatedDrive&, Connector&)> arrange;
     std::wstring text;
     const wchar_t* code;  // as the event names it
+    friend void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 };
 
 class DriveRefusal : public ::testing::TestWithParam<Refusal> {};

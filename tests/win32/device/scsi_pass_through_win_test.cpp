@@ -108,6 +108,9 @@ struct EnvelopeCase {
     uint8_t cdbLength;
     DataDirection direction;
     uint32_t length;
+    friend void PrintTo(const EnvelopeCase& c, std::ostream* os) {
+        *os << int(c.cdbLength) << (c.direction == DataDirection::kIn ? "In" : "Out") << c.length;
+    }
 };
 
 class EnvelopeBytes : public CapturedPassThrough,
