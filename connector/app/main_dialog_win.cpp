@@ -97,7 +97,8 @@ CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
     : CTrayDialog(IDD_KX7AUTOCONNECTOR_DIALOG, parent),
       m_bHideMode(hideMode ? 1 : 0),
-      m_audit(&SystemEventLog()) {
+      m_audit(&SystemEventLog()),
+      m_strVersion(ProgramVersion()) {
     if (CWinApp* app = AfxGetApp()) {
         m_hIcon = app->LoadIconResource(IDR_MAINFRAME);
     }
@@ -169,7 +170,7 @@ BOOL CKX7AutoConnectorDlg::PreTranslateMessage(MSG* msg) {
 
 BOOL CKX7AutoConnectorDlg::OnInitDialog() {
     CTrayDialog::OnInitDialog();
-    m_audit.ConnectorStarted(ProgramVersion(), HideMode());
+    m_audit.ConnectorStarted(m_strVersion, HideMode());
 
     if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
         wchar_t about[256] = {};
@@ -418,7 +419,7 @@ void CKX7AutoConnectorDlg::RequestQuit() {
 void CKX7AutoConnectorDlg::ReportEnded() {
     if (!m_bEndReported) {
         m_bEndReported = true;
-        m_audit.ConnectorEnded(ProgramVersion(), HideMode());
+        m_audit.ConnectorEnded(m_strVersion, HideMode());
     }
 }
 

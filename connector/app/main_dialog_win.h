@@ -102,6 +102,7 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
 
     const int32_t m_bHideMode;
     AuditTrail m_audit;
+    const std::wstring m_strVersion;  // as the version resource states it, for the events
     bool m_bEndReported = false;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;  // owned; the window's small icon
