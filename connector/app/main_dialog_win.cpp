@@ -15,6 +15,7 @@
 #include "connector/platform/event_log.h"
 #include "connector/platform/guid_win.h"
 #include "connector/platform/registry.h"
+#include "connector/platform/setupapi_win.h"
 #include "connector/platform/system_message.h"
 
 namespace kx7 {
@@ -116,7 +117,7 @@ CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
         CloseHandle(m_hWorkerThread);
     }
     if (m_bImageListLoaded) {
-        SetupDiDestroyClassImageList(&m_classImageList);
+        SystemSetupApi()->DestroyClassImageList(&m_classImageList);
     }
     if (m_hSmallIcon != nullptr) {
         DestroyIcon(m_hSmallIcon);
@@ -199,7 +200,9 @@ BOOL CKX7AutoConnectorDlg::OnInitDialog() {
 
     ZeroMemory(&m_classImageList, sizeof(m_classImageList));
     m_classImageList.cbSize = sizeof(m_classImageList);
-    m_bImageListLoaded = SetupDiGetClassImageList(&m_classImageList) != FALSE;
+    const SetupApi* setupApi = SystemSetupApi();
+    m_bImageListLoaded =
+        setupApi != nullptr && setupApi->GetClassImageList(&m_classImageList) != FALSE;
     m_wndTree.SendMessage(TVM_SETIMAGELIST, TVSIL_NORMAL,
                           reinterpret_cast<LPARAM>(m_classImageList.ImageList));
     m_treeControl = std::make_unique<Win32TreeControl>(m_wndTree.m_hWnd);

@@ -1,15 +1,12 @@
 // The present device interfaces of a class, listed through SetupAPI, and the opener that hands
 // a listed path to the pass-through backend. The information set lives only within one listing.
-#include <windows.h>
-
-#include <setupapi.h>
-
 #include <cstddef>
 #include <cstring>
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/scsi_pass_through_win.h"
 #include "connector/platform/guid_win.h"
+#include "connector/platform/setupapi_win.h"
 
 namespace kx7 {
 namespace {
@@ -59,8 +56,12 @@ class WinDeviceInterfaces final : public DeviceInterfaces {
     bool ListPresent(const InterfaceGuid& interfaceClass,
                      std::vector<std::wstring>* paths) override {
         paths->clear();
+        const SetupApi* api = SystemSetupApi();
+        if (api == nullptr) {
+            return false;
+        }
         const GUID guid = ToGuid(interfaceClass);
-        HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, kPresentInterfaces);
+        HDEVINFO set = api->GetClassDevsW(&guid, nullptr, nullptr, kPresentInterfaces);
         if (set == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -68,7 +69,7 @@ class WinDeviceInterfaces final : public DeviceInterfaces {
             SP_DEVICE_INTERFACE_DATA interfaceData;
             std::memset(&interfaceData, 0, sizeof(interfaceData));
             interfaceData.cbSize = sizeof(interfaceData);
-            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData)) {
+            if (!api->EnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData)) {
                 break;
             }
             DetailBuffer buffer;
@@ -78,8 +79,8 @@ class WinDeviceInterfaces final : public DeviceInterfaces {
             std::memset(&deviceData, 0, sizeof(deviceData));
             deviceData.cbSize = sizeof(deviceData);
             // A path too long for the buffer fails here and the interface is passed over.
-            if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, &buffer.detail,
-                                                  kDetailBufferSize, nullptr, &deviceData)) {
+            if (!api->GetDeviceInterfaceDetailW(set, &interfaceData, &buffer.detail,
+                                                kDetailBufferSize, nullptr, &deviceData)) {
                 continue;
             }
             std::wstring path;
@@ -87,7 +88,7 @@ class WinDeviceInterfaces final : public DeviceInterfaces {
                 paths->push_back(std::move(path));
             }
         }
-        SetupDiDestroyDeviceInfoList(set);
+        api->DestroyDeviceInfoList(set);
         return true;
     }
 

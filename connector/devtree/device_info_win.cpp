@@ -45,8 +45,8 @@ std::wstring TextFromBuffer(const BYTE* buffer, DWORD bytes) {
 
 class SetupApiDeviceInfoSet final : public DeviceInfoSet {
   public:
-    explicit SetupApiDeviceInfoSet(HDEVINFO set) : set_(set) {}
-    ~SetupApiDeviceInfoSet() override { SetupDiDestroyDeviceInfoList(set_); }
+    SetupApiDeviceInfoSet(const SetupApi& api, HDEVINFO set) : api_(api), set_(set) {}
+    ~SetupApiDeviceInfoSet() override { api_.DestroyDeviceInfoList(set_); }
     SetupApiDeviceInfoSet(const SetupApiDeviceInfoSet&) = delete;
     SetupApiDeviceInfoSet& operator=(const SetupApiDeviceInfoSet&) = delete;
 
@@ -54,7 +54,7 @@ class SetupApiDeviceInfoSet final : public DeviceInfoSet {
         SP_DEVINFO_DATA record;
         std::memset(&record, 0, sizeof(record));
         record.cbSize = sizeof(record);
-        if (!SetupDiEnumDeviceInfo(set_, index, &record)) {
+        if (!api_.EnumDeviceInfo(set_, index, &record)) {
             return false;
         }
         data->cbSize = record.cbSize;
@@ -67,7 +67,7 @@ class SetupApiDeviceInfoSet final : public DeviceInfoSet {
     bool GetDeviceInstanceId(const DeviceInfoData& data, std::wstring* id) override {
         SP_DEVINFO_DATA record = ToRecord(data);
         wchar_t buffer[kInstanceIdChars];
-        if (!SetupDiGetDeviceInstanceIdW(set_, &record, buffer, kInstanceIdChars, nullptr)) {
+        if (!api_.GetDeviceInstanceIdW(set_, &record, buffer, kInstanceIdChars, nullptr)) {
             return false;
         }
         buffer[kInstanceIdChars - 1] = L'\0';
@@ -82,8 +82,8 @@ class SetupApiDeviceInfoSet final : public DeviceInfoSet {
             property == DeviceNameProperty::kFriendlyName ? SPDRP_FRIENDLYNAME : SPDRP_DEVICEDESC;
         BYTE buffer[kNameBufferBytes] = {};
         DWORD size = 0;
-        if (!SetupDiGetDeviceRegistryPropertyW(set_, &record, which, nullptr, buffer,
-                                               sizeof(buffer), &size)) {
+        if (!api_.GetDeviceRegistryPropertyW(set_, &record, which, nullptr, buffer, sizeof(buffer),
+                                             &size)) {
             return false;
         }
         *name = TextFromBuffer(buffer, size < sizeof(buffer) ? size : sizeof(buffer));
@@ -91,6 +91,7 @@ class SetupApiDeviceInfoSet final : public DeviceInfoSet {
     }
 
   private:
+    const SetupApi& api_;
     HDEVINFO set_;
 };
 
@@ -98,20 +99,25 @@ class SetupApiDeviceInfoSet final : public DeviceInfoSet {
 
 std::unique_ptr<DeviceInfoSet> SetupApiDeviceInfoSource::GetClassDevs(
     const std::wstring& enumerator, bool presentOnly, uint32_t* error) {
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, enumerator.empty() ? nullptr : enumerator.c_str(),
+    const SetupApi* api = SystemSetupApi();
+    HDEVINFO set = api == nullptr ? INVALID_HANDLE_VALUE
+                                  : api->GetClassDevsW(
+                                        nullptr, enumerator.empty() ? nullptr : enumerator.c_str(),
                                         nullptr, presentOnly ? kPresentAllClasses : kAllClasses);
     if (set == INVALID_HANDLE_VALUE) {
+        // Without the DLL, the reason it could not be had.
         *error = GetLastError();
         return nullptr;
     }
-    return std::make_unique<SetupApiDeviceInfoSet>(set);
+    return std::make_unique<SetupApiDeviceInfoSet>(*api, set);
 }
 
 bool SetupApiDeviceInfoSource::GetClassDescription(const InterfaceGuid& classGuid,
                                                    std::wstring* text) {
+    const SetupApi* api = SystemSetupApi();
     const GUID guid = ToGuid(classGuid);
     wchar_t buffer[LINE_LEN] = {};
-    if (!SetupDiGetClassDescriptionW(&guid, buffer, LINE_LEN, nullptr)) {
+    if (api == nullptr || !api->GetClassDescriptionW(&guid, buffer, LINE_LEN, nullptr)) {
         return false;
     }
     buffer[LINE_LEN - 1] = L'\0';
@@ -120,12 +126,13 @@ bool SetupApiDeviceInfoSource::GetClassDescription(const InterfaceGuid& classGui
 }
 
 int SetupApiDeviceInfoSource::GetClassImageIndex(const InterfaceGuid& classGuid) {
-    if (imageList_ == nullptr || imageList_->ImageList == nullptr) {
+    const SetupApi* api = SystemSetupApi();
+    if (api == nullptr || imageList_ == nullptr || imageList_->ImageList == nullptr) {
         return -1;
     }
     const GUID guid = ToGuid(classGuid);
     int index = -1;
-    if (!SetupDiGetClassImageIndex(imageList_, &guid, &index)) {
+    if (!api->GetClassImageIndex(imageList_, &guid, &index)) {
         return -1;
     }
     return index;

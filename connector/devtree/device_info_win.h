@@ -2,19 +2,15 @@
 // device-class image list that the main window fetched and attached to its tree.
 #pragma once
 
-#include <windows.h>
-
-#include <setupapi.h>
-
 #include "connector/devtree/device_info.h"
+#include "connector/platform/setupapi_win.h"
 
 namespace kx7 {
 
 class SetupApiDeviceInfoSource final : public DeviceInfoSource {
   public:
     // imageList may hold no list; every class then has the image -1.
-    explicit SetupApiDeviceInfoSource(SP_CLASSIMAGELIST_DATA* imageList)
-        : imageList_(imageList) {}
+    explicit SetupApiDeviceInfoSource(SP_CLASSIMAGELIST_DATA* imageList) : imageList_(imageList) {}
 
     std::unique_ptr<DeviceInfoSet> GetClassDevs(const std::wstring& enumerator, bool presentOnly,
                                                 uint32_t* error) override;

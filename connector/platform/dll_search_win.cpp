@@ -1,7 +1,5 @@
 #include "connector/platform/dll_search_win.h"
 
-#include <delayimp.h>
-
 #include <cwchar>
 
 namespace kx7 {
@@ -22,32 +20,9 @@ bool LoaderKnowsSearchFlags() {
     return Kernel32Function("SetDefaultDllDirectories") != nullptr;
 }
 
-// The delay-load helper would otherwise load by bare name, which on older systems searches
-// the program's folder first.
-FARPROC WINAPI SystemFolderDelayLoad(unsigned notification, PDelayLoadInfo info) {
-    if (notification != dliNotePreLoadLibrary) {
-        return nullptr;
-    }
-    wchar_t name[MAX_PATH];
-    size_t i = 0;
-    for (; info->szDll[i] != '\0' && i + 1 < MAX_PATH; ++i) {
-        name[i] = static_cast<unsigned char>(info->szDll[i]);
-    }
-    name[i] = L'\0';
-    HMODULE module = LoadSystemLibrary(name);
-    if (module == nullptr) {
-        // Returning nothing would make the helper try the bare name; fail as it would fail
-        // itself when the DLL cannot be had.
-        ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(info);
-        RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND), 0, 1, &argument);
-    }
-    return reinterpret_cast<FARPROC>(module);
-}
-
 }  // namespace
 
 void RestrictDllSearchToSystem() {
-    __pfnDliNotifyHook2 = SystemFolderDelayLoad;
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
         reinterpret_cast<void*>(Kernel32Function("SetDefaultDllDirectories")));
     if (setDefault != nullptr) {

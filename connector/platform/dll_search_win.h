@@ -9,9 +9,8 @@ namespace kx7 {
 
 // Narrows the process's DLL search to the system folder where the loader can do so (Windows 7
 // with its loader update, Windows 8 and later), takes the current directory out of the search
-// everywhere else, and has every delay-loaded system DLL loaded from the system folder. Each
-// program's first call, before anything loads a DLL. The calls it needs are looked up at run
-// time, so that systems without them still start the program.
+// everywhere else. Each program's first call, before anything loads a DLL. The calls it needs are
+// looked up at run time, so that systems without them still start the program.
 void RestrictDllSearchToSystem();
 
 // A system DLL by file name ("iphlpapi.dll"), loaded from the system folder and nowhere else:

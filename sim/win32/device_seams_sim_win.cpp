@@ -21,6 +21,7 @@
 #include "connector/app/device_seams_win.h"
 #include "connector/devtree/device_tracking.h"
 #include "connector/platform/guid_win.h"
+#include "connector/platform/setupapi_win.h"
 #include "sim/sim_control.h"
 #include "sim/seams/sim_device_info.h"
 #include "sim/simulated_bus.h"
@@ -237,8 +238,9 @@ std::unique_ptr<DeviceInfoSource> MakeDeviceInfoSource(SP_CLASSIMAGELIST_DATA* i
         System().control(), [imageList](const InterfaceGuid& classGuid) {
             int index = -1;
             const GUID guid = ToGuid(classGuid);
-            if (imageList == nullptr || imageList->ImageList == nullptr ||
-                !SetupDiGetClassImageIndex(imageList, &guid, &index)) {
+            const SetupApi* api = SystemSetupApi();
+            if (api == nullptr || imageList == nullptr || imageList->ImageList == nullptr ||
+                !api->GetClassImageIndex(imageList, &guid, &index)) {
                 return -1;
             }
             return index;

@@ -3,10 +3,12 @@
 // the interface details are read into whole, terminated device paths.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "connector/device/device_interfaces.h"
+#include "connector/platform/setupapi_win.h"
 
 namespace kx7 {
 namespace {
@@ -33,6 +35,24 @@ TEST(SystemDeviceInterfacesTest, ListsPresentInterfacesAsDevicePaths) {
             EXPECT_EQ(paths[0].compare(paths[0].size() - tail.size(), tail.size(), tail), 0);
         }
     }
+}
+
+TEST(SystemDeviceInterfacesTest, SetupCallsResolveAllOrNone) {
+    const SetupApi* api = SystemSetupApi();
+    ASSERT_NE(api, nullptr);
+    EXPECT_EQ(api, SystemSetupApi()) << "resolved once";
+    HMODULE setupApi = GetModuleHandleW(L"setupapi.dll");
+    ASSERT_NE(setupApi, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(api->DestroyClassImageList),
+              reinterpret_cast<void*>(GetProcAddress(setupApi, "SetupDiDestroyClassImageList")));
+
+    // A module without the calls leaves no entry behind, and says why.
+    SetupApi table;
+    std::memset(&table, 0xA5, sizeof(table));
+    EXPECT_FALSE(ResolveSetupApi(GetModuleHandleW(L"kernel32.dll"), &table));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    const SetupApi none{};
+    EXPECT_EQ(std::memcmp(&table, &none, sizeof(table)), 0);
 }
 
 TEST(SystemDeviceInterfacesTest, OpeningAMissingPathGivesNothing) {
