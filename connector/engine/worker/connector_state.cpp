@@ -167,9 +167,11 @@ void ConnectorState::ConnectWorker() {
             }
             m_bRemovalPending = 0;
         }
-        while (g_bConnectRequested) {
+        // After Exit no new pass starts, though a drive that arrives during the last one
+        // raises the request again.
+        while (g_bConnectRequested && !g_bQuit) {
             // A pass waits for the settle countdown; the tick that ends it wakes us, and so
-            // does Exit, which also ends the request.
+            // does Exit.
             if (m_nSettleTicks != 0) {
                 clock.WaitForWake();
                 continue;

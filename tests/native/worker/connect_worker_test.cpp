@@ -273,14 +273,16 @@ TEST(ConnectWorker, ArrivalDuringAPassBringsAnotherPassAfterTheCountdown) {
     EXPECT_EQ(c.state->g_bConnectRequested, 0);
 }
 
-TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
+TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrivesButNoneThatArrives) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
     sim::SimulatedDrive& first = c.AddRegisteredDrive('1');
     sim::SimulatedDrive& second = c.AddRegisteredDrive('2');
+    sim::SimulatedDrive& late = c.AddRegisteredDrive('3');
     first.SetCommandHook([&](SimCommand command) {
         if (command == SimCommand::kWriteTiming) {
             c.state->RequestQuit();
+            c.bus.Plug(late);  // its arrival raises the connect request again
         }
     });
     c.bus.Plug(first);
@@ -289,6 +291,11 @@ TEST(ConnectWorker, ExitDuringAPassStillServesTheRemainingDrives) {
     c.Run(600000);
     EXPECT_TRUE(first.unlocked());
     EXPECT_TRUE(second.unlocked());
+    EXPECT_EQ(late.CountOf(SimCommand::kReadDeviceStatus), 0u) << "no pass after Exit";
+    EXPECT_TRUE(c.view.Texts(ViewCall::kAppBox).empty());
+    EXPECT_EQ(c.events.lines,
+              (std::vector<std::wstring>{L"2000 A 0123456789A1|KX7|2.0|0x1F",
+                                         L"2000 A 0123456789A2|KX7 FIPS|2.0|0x1F"}));
     EXPECT_LT(c.clock.NowMs(), 20000u) << "the worker ended right after the pass";
     EXPECT_EQ(c.view.calls.back().kind, ViewCall::kWorkerDone);
 }
