@@ -87,6 +87,23 @@ std::wstring ProgramVersion() {
     return std::wstring();
 }
 
+// Waits up to timeoutMs for handle while serving what other threads send to this thread's
+// windows: the worker writes the log and the serial line through such calls, and would stop at
+// the first of them if the wait did not. Nothing posted, no input, is taken from the queue.
+bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const DWORD elapsed = GetTickCount() - start;
+        const DWORD left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + 1) {
+            return result == WAIT_OBJECT_0;  // ended, or the time is up
+        }
+    }
+}
+
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -361,9 +378,8 @@ LRESULT CKX7AutoConnectorDlg::OnEndSession(WPARAM ending, LPARAM) {
     // minute) is not waited for: the drive stays locked, as it would once the PC is off.
     m_bSessionEnding = true;
     m_state->RequestQuit();
-    const bool workerEnded =
-        m_hWorkerThread == nullptr ||
-        WaitForSingleObject(m_hWorkerThread, kSessionEndWorkerWaitMs) == WAIT_OBJECT_0;
+    const bool workerEnded = m_hWorkerThread == nullptr ||
+                             WaitServingSentMessages(m_hWorkerThread, kSessionEndWorkerWaitMs);
     // Written here: once this returns, the system may end the process at any moment.
     ReportEnded();
     if (!workerEnded) {

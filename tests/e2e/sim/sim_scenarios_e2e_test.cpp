@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/win32/sim_pipe_win.h"
@@ -399,7 +401,17 @@ TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithou
     ASSERT_EQ(Sim("plug refusing"), "ok");
     Sleep(3000);  // the 1 s settle wait, then the pass hangs on the stalled drive
 
+    // The drive answers again early in the session's last 1.5 s: its turn, which shows the
+    // serial through the window, sends the packet within them, not once they are over.
+    bool packetInGrace = false;
+    std::thread recovery([&] {
+        Sleep(300);
+        Sim("fault stuck stall=off");
+        packetInGrace = WaitStatus("stuck", "auth", "1", 800);
+    });
     EXPECT_EQ(EndSession(window), TRUE);
+    recovery.join();
+    EXPECT_TRUE(packetInGrace);
     bool boxShown = false;
     const bool ended = WaitUntil(
         [&] {
@@ -412,7 +424,11 @@ TEST_F(SimulatedDrives, LogOffWhileAPassWaitsOnAStalledDriveEndsTheProgramWithou
     DWORD code = 1234;
     ASSERT_TRUE(connector.WaitExit(0, &code));
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(ReportedEvents(eventsFrom).back(), L"1001 I 2.0.5.3|no") << "the end is logged";
+    // The next drive's turn may go on until the process is ended (under Wine 2 s after the end
+    // is logged, once the tray icon has gone), so the end need not be the last event.
+    const std::vector<std::wstring> events = ReportedEvents(eventsFrom);
+    EXPECT_EQ(std::count(events.begin(), events.end(), L"1001 I 2.0.5.3|no"), 1)
+        << "the end is logged";
 }
 
 // The shipped program's message table gives each event its text, as Event Viewer shows it.
