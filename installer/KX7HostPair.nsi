@@ -43,8 +43,8 @@ OutFile "${OUTFILE}"
     ; made here, before it is stored, reaches the installed Uninstall.exe.
     !uninstfinalize `${SIGN_UNINSTALLER} "%1"` = 0
 !endif
-InstallDir "$PROGRAMFILES\Stonevault\KX7 HostPair"
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; No InstallDir or InstallDirRegKey: the folder is chosen in .onInit, where the registry view is
+; set first (see there).
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -130,6 +130,16 @@ FunctionEnd
 Function .onInit
     !insertmacro RequireAdministrator
     SetRegView 32
+    ; Without /D= (which alone sets $INSTDIR before this runs) a new install goes where the
+    ; product already is, else into the default folder. Read here rather than by
+    ; InstallDirRegKey, which reads the installer's own registry view before any code runs: the
+    ; 64-bit test copy would then miss the entry that the shipped 32-bit installer finds.
+    ${If} $INSTDIR == ""
+        ReadRegStr $INSTDIR HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${EndIf}
+    ${If} $INSTDIR == ""
+        StrCpy $INSTDIR "$PROGRAMFILES\Stonevault\KX7 HostPair"
+    ${EndIf}
 FunctionEnd
 
 Function un.onInit

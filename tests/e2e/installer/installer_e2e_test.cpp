@@ -389,7 +389,10 @@ TEST_F(Installer, InstallingIntoAnotherFolderReplacesTheEarlierCopy) {
     EXPECT_EQ(UninstallInPlace(kStaleDir), 0u);
     ExpectInstalledAt(kOtherDir);
 
+    // Without /D= an install goes where the product already is; with it, the copy moves.
     ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
+    ExpectInstalledAt(kOtherDir);
+    ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S /D=" + kInstallDir), 0u);
     ExpectInstalledAt(kInstallDir);
     EXPECT_FALSE(Exists(kOtherDir)) << "the earlier copy stayed";
 
