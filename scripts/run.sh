@@ -81,8 +81,32 @@ follow_log_until() {
 }
 
 echo "starting the connector (simulation build) ..."
-wine "$bin/sim/KX7AutoConnector.exe" >/dev/null 2>&1 &
+# What Wine says about the program, kept for when it does not come up.
+wine_log="$root/build/demo-connector.log"
+wine "$bin/sim/KX7AutoConnector.exe" >"$wine_log" 2>&1 &
 connector=$!
+
+# The connector is up once its window is there; a program that dies or never shows its window
+# is said to have done so, with Wine's last words about it.
+not_started() {
+    echo "the connector (build/$KX7_WINE_PRESET/bin/sim/KX7AutoConnector.exe) $1." >&2
+    echo "Wine's last lines about it (all of them in $wine_log):" >&2
+    tail -n 20 "$wine_log" | tr -d '\r' | sed 's/^/    /' >&2
+    wineserver -k >/dev/null 2>&1 || true
+    exit 1
+}
+started_ms=$(now_ms)
+until sim window >/dev/null; do
+    if ! kill -0 "$connector" 2>/dev/null; then
+        code=0
+        wait "$connector" || code=$?
+        not_started "ended before it showed its window (exit code $code)"
+    fi
+    if [ $(($(now_ms) - started_ms)) -ge 30000 ]; then
+        not_started "showed no window within 30 s"
+    fi
+    sleep 0.2
+done
 
 sim add paired id=KX7DEMO000000001 serial=DEMO00000001 pid=1180 >/dev/null
 sim add stranger id=KX7OTHER00000002 serial=OTHR00000002 pid=1181 >/dev/null
