@@ -42,9 +42,12 @@ std::wstring AgentPath(const std::wstring& folder) {
 std::wstring LogonTaskXml(const std::wstring& folder) {
     const std::wstring dir = Escaped(folder);
     // - The trigger names no user, so it fires at every user's log-on; the principal is the
-    //   Users group, so the task runs as whoever logged on, in their session, and only while
-    //   they are logged on. HighestAvailable gives an administrator the elevated token without
-    //   a prompt; a standard user has none to give.
+    //   Administrators group, so the task runs as whoever logged on if they are an
+    //   administrator, in their session, only while they are logged on, and with their
+    //   elevated token (HighestAvailable) without a prompt. For a standard user it does not
+    //   run at all: started without rights, the agent would ask for an administrator's
+    //   password at every log-on, and a connector started with it would read that
+    //   administrator's record, not the user's.
     // - No time limit and no battery rules: the agent ends by itself once it has started the
     //   connector, and a laptop on battery needs its drive as much.
     // - Parallel: users who log on at the same time each get their own start.
@@ -71,8 +74,8 @@ std::wstring LogonTaskXml(const std::wstring& folder) {
            L"    </LogonTrigger>\r\n"
            L"  </Triggers>\r\n"
            L"  <Principals>\r\n"
-           L"    <Principal id=\"Users\">\r\n"
-           L"      <GroupId>S-1-5-32-545</GroupId>\r\n"
+           L"    <Principal id=\"Administrators\">\r\n"
+           L"      <GroupId>S-1-5-32-544</GroupId>\r\n"
            L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
            L"    </Principal>\r\n"
            L"  </Principals>\r\n"
@@ -84,7 +87,7 @@ std::wstring LogonTaskXml(const std::wstring& folder) {
            L"    <Priority>4</Priority>\r\n"
            L"    <Enabled>true</Enabled>\r\n"
            L"  </Settings>\r\n"
-           L"  <Actions Context=\"Users\">\r\n"
+           L"  <Actions Context=\"Administrators\">\r\n"
            L"    <Exec>\r\n"
            L"      <Command>\"" +
            Escaped(AgentPath(folder)) +

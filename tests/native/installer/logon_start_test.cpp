@@ -21,7 +21,8 @@ TEST(LogonStart, TaskStartsTheAgentElevatedAtEveryLogOnWithoutLimits) {
                     L"<Triggers>\r\n    <LogonTrigger>\r\n      <Enabled>true</Enabled>\r\n"
                     L"    </LogonTrigger>\r\n  </Triggers>"));
     EXPECT_TRUE(Has(xml,
-                    L"<Principal id=\"Users\">\r\n      <GroupId>S-1-5-32-545</GroupId>\r\n"
+                    L"<Principal id=\"Administrators\">\r\n"
+                    L"      <GroupId>S-1-5-32-544</GroupId>\r\n"
                     L"      <RunLevel>HighestAvailable</RunLevel>"));
     for (const wchar_t* setting :
          {L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>",
@@ -30,7 +31,7 @@ TEST(LogonStart, TaskStartsTheAgentElevatedAtEveryLogOnWithoutLimits) {
         EXPECT_TRUE(Has(xml, setting)) << std::string(setting, setting + wcslen(setting));
     }
     EXPECT_TRUE(Has(xml,
-                    L"<Actions Context=\"Users\">\r\n    <Exec>\r\n"
+                    L"<Actions Context=\"Administrators\">\r\n    <Exec>\r\n"
                     L"      <Command>\"C:\\Tools &amp; Co\\KX7\\StonevaultStartupAgent.exe\""
                     L"</Command>\r\n"
                     L"      <Arguments>/D:3000 /HIDE /S:C:\\Tools &amp; Co\\KX7\\"
