@@ -27,6 +27,8 @@ SetCompressor /SOLID lzma
 !define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\KX7 HostPair"
 !define CONNECTOR_CLASS "KX7AutoConnector_Class"
 !define CONNECTOR_TITLE "KX7 HostPair Auto Connector"
+; Registered by name by the connector, which lets it through from programs with fewer rights.
+!define END_CONNECTOR_MESSAGE "KX7HostPair.EndConnector"
 ; A connector in the middle of a pass finishes it first, which may mean a message of it that
 ; is waiting for the user.
 !define CONNECTOR_END_WAIT_MS 30000
@@ -95,7 +97,13 @@ Function ${prefix}EndConnector
     DetailPrint "Ending the running ${PRODUCT}"
     System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1) i"
     System::Call "kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2"
+    ; The registered end message passes the filter of an elevated connector; WM_CLOSE ends a
+    ; connector of an earlier version, which knows no other.
+    System::Call "user32::RegisterWindowMessageW(w '${END_CONNECTOR_MESSAGE}') i .r5"
     retry:
+    ${If} $5 != 0
+        SendMessage $0 $5 0 0 /TIMEOUT=5000
+    ${EndIf}
     SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
     ${If} $2 P<> 0
         System::Call "kernel32::WaitForSingleObject(p r2, i ${CONNECTOR_END_WAIT_MS}) i .r3"

@@ -12,6 +12,7 @@
 #include "connector/hostid/system_info.h"
 #include "connector/platform/clock.h"
 #include "connector/platform/code_page.h"
+#include "connector/platform/end_connector_message.h"
 #include "connector/platform/event_log.h"
 #include "connector/platform/guid_win.h"
 #include "connector/platform/registry.h"
@@ -104,6 +105,11 @@ bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs) {
     }
 }
 
+UINT EndConnectorMessage() {
+    static const UINT message = RegisterWindowMessageW(kEndConnectorMessageName);
+    return message;
+}
+
 unsigned __stdcall ConnectThreadEntry(void* param) {
     return ConnectThreadProc(static_cast<ConnectorState*>(param));
 }
@@ -153,6 +159,7 @@ const MessageMap* CKX7AutoConnectorDlg::GetMessageMap() const {
         OnMessage(WM_CONTEXTMENU, &D::OnContextMenu),
         OnMessage(WM_WINDOWPOSCHANGING, &D::OnWindowPosChanging),
         OnMessage(WM_CLOSE, &D::OnClose),
+        OnMessage(EndConnectorMessage(), &D::OnClose),
         OnMessage(WM_QUERYENDSESSION, &D::OnQueryEndSession),
         OnMessage(WM_ENDSESSION, &D::OnEndSession),
         OnMessage(WM_DESTROY, &D::OnDestroy),
@@ -188,6 +195,8 @@ BOOL CKX7AutoConnectorDlg::PreTranslateMessage(MSG* msg) {
 
 BOOL CKX7AutoConnectorDlg::OnInitDialog() {
     CTrayDialog::OnInitDialog();
+    // An installer's request to end, from whatever rights the installer runs with.
+    AllowFromLowerRights(EndConnectorMessage());
     m_audit.ConnectorStarted(m_strVersion, HideMode());
 
     if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
@@ -356,9 +365,9 @@ LRESULT CKX7AutoConnectorDlg::OnWindowPosChanging(WPARAM, LPARAM position) {
 }
 
 LRESULT CKX7AutoConnectorDlg::OnClose(WPARAM, LPARAM) {
-    // No user gesture reaches here (there is no close box, and the system's Close command is
-    // dropped); it comes from programs such as an uninstaller, which get the end a confirmed
-    // Exit would give.
+    // WM_CLOSE or the registered end message. No user gesture reaches here (there is no close
+    // box, and the system's Close command is dropped); it comes from programs such as an
+    // installer, which get the end a confirmed Exit would give.
     RequestQuit();
     return 0;
 }

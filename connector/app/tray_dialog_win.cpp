@@ -123,18 +123,19 @@ void CTrayDialog::RestoreFromTray() {
 LRESULT CTrayDialog::OnCreate(WPARAM, LPARAM) {
     m_nid.hWnd = m_hWnd;
     m_nid.uID = kTrayIconId;
-    AllowTaskbarCreated();
+    // The shell's broadcast "TaskbarCreated".
+    AllowFromLowerRights(TaskbarCreatedMessage());
     return 0;
 }
 
-void CTrayDialog::AllowTaskbarCreated() {
+void CTrayDialog::AllowFromLowerRights(UINT message) {
     // The shell runs with the user's normal rights and this program elevated; from Vista on the
     // system drops messages from a lower integrity level unless the window lets them through.
     constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD of the process-wide call
     if (m_shell.filterForWindow != nullptr) {
-        m_shell.filterForWindow(m_hWnd, TaskbarCreatedMessage(), kAllow, nullptr);
+        m_shell.filterForWindow(m_hWnd, message, kAllow, nullptr);
     } else if (m_shell.filterForProcess != nullptr) {
-        m_shell.filterForProcess(TaskbarCreatedMessage(), kAllow);
+        m_shell.filterForProcess(message, kAllow);
     }
 }
 

@@ -68,11 +68,12 @@ class CTrayDialog : public CDialog {
     NOTIFYICONDATAW m_nid;
     CMenu m_trayMenu;
 
+    // Lets message through to this window from programs with fewer rights; see the definition.
+    void AllowFromLowerRights(UINT message);
+
   private:
     // The shell call, with the record cut to the size it announces.
     BOOL NotifyShell(DWORD message);
-    // Lets the shell's broadcast "TaskbarCreated" through to this window; see the definition.
-    void AllowTaskbarCreated();
 
     TrayShellCalls m_shell;
 };

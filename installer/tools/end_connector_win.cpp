@@ -1,12 +1,16 @@
 // The MSI's custom action that ends a running connector the way a confirmed Exit does, before
 // the installer replaces or removes its files. The package builder can run a program only if it
 // is installed already, but a DLL from the package itself at any step, so this is a DLL (shared
-// with the log-on task's actions). WM_CLOSE to the connector's main window makes it start no new
-// pass, finish a running one and end; its files are free only once the process has gone, not
-// merely its window.
+// with the log-on task's actions). The end message to the connector's main window makes it start
+// no new pass, finish a running one and end; its files are free only once the process has gone,
+// not merely its window. Where no window is found (the install runs in another session, as under
+// Group Policy or Intune), the install goes on and the installer replaces files in use as it
+// always does.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+
+#include "connector/platform/end_connector_message.h"
 
 namespace {
 
@@ -42,7 +46,14 @@ int AskRetry(MSIHANDLE install) {
 }
 
 bool CloseAndWait(HWND window, HANDLE process) {
+    // The registered message passes the filter of an elevated connector, which would drop a
+    // WM_CLOSE from this action when it runs below the connector's integrity level; WM_CLOSE
+    // still ends a connector of an earlier version, which knows no other.
     DWORD_PTR ignored = 0;
+    const UINT endMessage = RegisterWindowMessageW(kx7::kEndConnectorMessageName);
+    if (endMessage != 0) {
+        SendMessageTimeoutW(window, endMessage, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+    }
     SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
     if (process != nullptr) {
         return WaitForSingleObject(process, kEndWaitMs) == WAIT_OBJECT_0;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "connector/platform/end_connector_message.h"
 #include "tests/e2e/process_driver_win.h"
 #include "tests/fakes/product_texts.h"
 
@@ -209,8 +210,8 @@ TEST_F(TrayProgram, HideModeNeverShowsTheWindow) {
     ASSERT_TRUE(SendInterfaceEvent(window, true, kKx7UsbName));
     EXPECT_EQ(ControlText(window, kSerial), L"AB12");
 
-    // No command ends it; a close request from a program ends it as a confirmed Exit would.
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    // No command ends it; an installer's end message ends it as a confirmed Exit would.
+    PostMessageW(window, RegisterWindowMessageW(kEndConnectorMessageName), 0, 0);
     ExpectExitCodeZero(kShowHideTimeoutMs);
 }
 

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "connector/app/tray_dialog_win.h"
+#include "connector/platform/end_connector_message.h"
 
 namespace kx7 {
 namespace {
 
 const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+const UINT kEndConnector = RegisterWindowMessageW(kEndConnectorMessageName);
 std::vector<std::string> g_calls;
 BOOL g_modifyAnswer = FALSE;
 BOOL g_addAnswer = TRUE;
@@ -25,12 +27,17 @@ BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW) {
 }
 BOOL WINAPI RecordWindowFilter(HWND window, UINT message, DWORD action, void* change) {
     g_filtered = window;
-    const bool ours = message == kTaskbarCreated && change == nullptr;
-    g_calls.push_back((ours ? "window filter " : "stray filter ") + std::to_string(action));
+    const char* kind = change != nullptr            ? "stray filter "
+                       : message == kTaskbarCreated ? "window filter "
+                       : message == kEndConnector   ? "end filter "
+                                                    : "stray filter ";
+    g_calls.push_back(kind + std::to_string(action));
     return TRUE;
 }
 BOOL WINAPI RecordProcessFilter(UINT message, DWORD action) {
-    g_calls.push_back((message == kTaskbarCreated ? "process filter " : "stray filter ") +
+    g_calls.push_back((message == kTaskbarCreated ? "process filter "
+                       : message == kEndConnector ? "process end filter "
+                                                  : "stray filter ") +
                       std::to_string(action));
     return TRUE;
 }
@@ -48,6 +55,7 @@ class ScriptedTray : public CTrayDialog {
         return TRUE;
     }
     void ShellRestarts() { SendMessage(kTaskbarCreated); }
+    void AllowEndMessage() { AllowFromLowerRights(kEndConnector); }
     bool Visible() const { return IsWindowVisible(m_hWnd) != FALSE; }
     bool IconCounted() const { return m_bTrayIconVisible != FALSE; }
 
@@ -55,16 +63,21 @@ class ScriptedTray : public CTrayDialog {
     std::function<void(ScriptedTray&)> script_;
 };
 
-// MSGFLT_ALLOW for the window where the system has it, else MSGFLT_ADD for the process.
+// MSGFLT_ALLOW for the window where the system has it, else MSGFLT_ADD for the process: the
+// restarted shell's broadcast, and whatever the window lets through besides.
 TEST(TrayShell, TheRestartedShellsBroadcastIsLetThroughAsTheSystemAllows) {
     const TrayShellCalls systems[] = {{RecordNotify, RecordWindowFilter, RecordProcessFilter},
                                       {RecordNotify, nullptr, RecordProcessFilter},
                                       {RecordNotify, nullptr, nullptr}};
-    const std::vector<std::string> expected[] = {{"window filter 1"}, {"process filter 1"}, {}};
+    const std::vector<std::string> expected[] = {
+        {"window filter 1", "end filter 1"}, {"process filter 1", "process end filter 1"}, {}};
     for (size_t i = 0; i < 3; ++i) {
         g_calls.clear();
         HWND window = nullptr;
-        ScriptedTray tray(systems[i], [&](ScriptedTray& t) { window = t.m_hWnd; });
+        ScriptedTray tray(systems[i], [&](ScriptedTray& t) {
+            window = t.m_hWnd;
+            t.AllowEndMessage();  // as the connector's window does for an installer's request
+        });
         ASSERT_EQ(tray.DoModal(), IDOK);
         EXPECT_EQ(g_calls, expected[i]) << "system " << i;
         EXPECT_TRUE(i > 0 || g_filtered == window) << "the dialog's own window";
