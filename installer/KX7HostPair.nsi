@@ -85,9 +85,9 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) ${PUBLISHE
     ${EndIf}
 !macroend
 
-; Ends a running connector the way a confirmed Exit does: WM_CLOSE to its main window makes it
-; start no new pass, finish a running one and end. Its files can be replaced or removed once
-; the process is gone, not merely its window.
+; Ends a running connector the way a confirmed Exit does: the end message to its main window
+; makes it start no new pass, finish a running one and end. Its files can be replaced or removed
+; once the process is gone, not merely its window. No window found, nothing to end.
 !macro DefineEndConnector prefix
 Function ${prefix}EndConnector
     FindWindow $0 "${CONNECTOR_CLASS}" "${CONNECTOR_TITLE}"
@@ -157,7 +157,8 @@ FunctionEnd
 
 ; What both installers do alike lives in one helper DLL: the log-on start (from Vista on a task
 ; that starts the agent elevated without a prompt, on XP the Run value under HKLM; removed only
-; where it names the agent in the given folder) and the folder's permissions.
+; where it names the agent in the given folder), preparing the install folder and removing an
+; earlier copy.
 ; Calls FUNCTION of the installer's helper DLL with the install folder; its result lands in $0.
 !macro CallSetupActions function
     InitPluginsDir
@@ -189,17 +190,17 @@ Function RemoveEarlierCopies
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 == ""
     ${OrIf} $0 == $INSTDIR
-    ${OrIfNot} ${FileExists} "$0\Uninstall.exe"
         Return
     ${EndIf}
     DetailPrint "Removing the copy in $0"
-    ; _?= runs it in place and waits for it; it cannot then delete itself.
-    ExecWait '"$0\Uninstall.exe" /S _?=$0' $1
+    ; Not with that copy's own uninstaller, which lies in a folder a user may have been able to
+    ; write to: the helper DLL removes what the copy registered and its known files.
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\KX7SetupActions.dll" "${SETUPACTIONS}"
+    System::Call "$PLUGINSDIR\KX7SetupActions.dll::RemoveEarlierCopy(w r0) i .r1 ?u"
     ${If} $1 != 0
-        Abort "The ${PRODUCT} installed in $0 could not be removed (error $1)."
+        DetailPrint "The log-on start of the copy in $0 could not be removed (error $1)"
     ${EndIf}
-    Delete "$0\Uninstall.exe"
-    RMDir "$0"
 FunctionEnd
 
 Function StartConnector
@@ -213,6 +214,16 @@ Section "Install"
         Abort "The folder name is too long for the log-on entry: $INSTDIR"
     ${EndIf}
     Call EndConnector
+    ; The folder is closed to other users before anything is written into it, or the install
+    ; stops here, with an earlier copy still in place.
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\KX7SetupActions.dll" "${SETUPACTIONS}"
+    StrCpy $9 $INSTDIR
+    System::Call "$PLUGINSDIR\KX7SetupActions.dll::PrepareInstallFolder(w r9, w .r1, i ${NSIS_MAX_STRLEN}) i .r0 ?u"
+    ${If} $0 != 0
+        MessageBox MB_OK|MB_ICONSTOP "$1" /SD IDOK
+        Abort "$1"
+    ${EndIf}
     Call RemoveEarlierCopies
 
     SetOutPath "$INSTDIR"
@@ -221,10 +232,6 @@ Section "Install"
     File "/oname=KX7HostCheck.exe" "${HOSTCHECK}"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
 
-    !insertmacro CallSetupActions SecureFolder
-    ${If} $0 != 0
-        DetailPrint "Could not restrict who may change $INSTDIR (error $0)"
-    ${EndIf}
     !insertmacro CallSetupActions RegisterLogonStartIn
     ${If} $0 != 0
         MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} could not be set to start when you log on (error $0). Start it from its folder instead." /SD IDOK

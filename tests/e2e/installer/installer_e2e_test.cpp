@@ -389,6 +389,17 @@ TEST_F(Installer, InstallingIntoAnotherFolderReplacesTheEarlierCopy) {
     EXPECT_EQ(UninstallInPlace(kStaleDir), 0u);
     ExpectInstalledAt(kOtherDir);
 
+    // A folder that holds what an install does not put there is refused before anything is
+    // written or removed.
+    const std::wstring notes = kStaleDir + L"\\notes.txt";
+    ASSERT_TRUE(CreateDirectoryW(kStaleDir.c_str(), nullptr));
+    CloseHandle(CreateFileW(notes.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S /D=" + kStaleDir), 2u);
+    EXPECT_FALSE(Exists(kStaleDir + L"\\KX7AutoConnector.exe"));
+    ExpectInstalledAt(kOtherDir);
+    DeleteFileW(notes.c_str());
+    RemoveDirectoryW(kStaleDir.c_str());
+
     // Without /D= an install goes where the product already is; with it, the copy moves.
     ASSERT_EQ(RunToEnd(ProgramPath(kSetupName), L"/S"), 0u);
     ExpectInstalledAt(kOtherDir);
