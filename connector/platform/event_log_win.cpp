@@ -36,8 +36,9 @@ class Win32EventLog final : public EventLog {
     Win32EventLog(const Win32EventLog&) = delete;
     Win32EventLog& operator=(const Win32EventLog&) = delete;
 
-    void Report(EventType type, uint32_t eventId,
-                const std::vector<std::wstring>& strings) override {
+  private:
+    void Write(EventType type, uint32_t eventId,
+               const std::vector<std::wstring>& strings) override {
         if (source_ == nullptr) {
             return;
         }
@@ -53,7 +54,6 @@ class Win32EventLog final : public EventLog {
                      pointers.empty() ? nullptr : pointers.data(), nullptr);
     }
 
-  private:
     HANDLE source_;
     std::unique_ptr<BYTE[]> user_;
 };

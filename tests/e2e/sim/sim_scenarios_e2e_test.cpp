@@ -288,11 +288,14 @@ TEST_F(SimulatedDrives, UnregisteredPcIsToldWhenADriveArrives) {
     EXPECT_EQ(Dismiss(box), kNotRegistered);
     EXPECT_EQ(Field(Sim("status lonely"), "calls"), "0") << "the drive is never asked";
     ExitAndExpectCleanEnd();
-    // At start-up no drive is known; later, the one whose arrival the window shows.
+    // At start-up no drive is known; later, the one whose arrival the window shows. The box's
+    // text is on one line in the log.
+    const std::wstring logged =
+        L"Error ! This computer is not registered on the HostPair. / Please register to use the "
+        L"KX7.";
     EXPECT_EQ(ReportedEvents(eventsFrom),
-              (std::vector<std::wstring>{
-                  L"1000 I 2.0.5.3|no", std::wstring(L"2003 W (unknown)|") + kNotRegistered,
-                  std::wstring(L"2003 W SIMSERIAL001|") + kNotRegistered, L"1001 I 2.0.5.3|no"}));
+              (std::vector<std::wstring>{L"1000 I 2.0.5.3|no", L"2003 W (unknown)|" + logged,
+                                         L"2003 W SIMSERIAL001|" + logged, L"1001 I 2.0.5.3|no"}));
 }
 
 TEST_F(SimulatedDrives, ChangedAdapterIsReportedWithTheRegisteredNic) {

@@ -19,6 +19,9 @@ namespace {
 using sim::SimCommand;
 
 constexpr uint32_t kAllItems = 0x1F;
+// The box's text as the event log holds it, on one line.
+constexpr wchar_t kNotRegisteredLogged[] =
+    L"Error ! This computer is not registered on the HostPair. / Please register to use the KX7.";
 
 TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     Connector c;
@@ -71,7 +74,7 @@ TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
     EXPECT_GE(c.view.calls[0].atMs, 10 * 500u);
     EXPECT_LT(c.view.calls[0].atMs, 10 * 500u + 1000);
     EXPECT_GE(c.view.calls[1].atMs, 60000u + 10 * 500);
-    const std::wstring notRegistered = L"2003 W (unknown)|" + std::wstring(kNotRegisteredText);
+    const std::wstring notRegistered = L"2003 W (unknown)|" + std::wstring(kNotRegisteredLogged);
     EXPECT_EQ(c.events.lines, std::vector<std::wstring>(2, notRegistered));
 
     // Registered but nothing attached: silent, and the request ends.
@@ -180,7 +183,7 @@ TEST(ConnectWorker, GatesBeforeThePacket) {
                 << where;
             EXPECT_EQ(c.events.lines,
                       std::vector<std::wstring>{
-                          k.mode == 0 ? L"2003 W 0123456789A1|" + std::wstring(kNotRegisteredText)
+                          k.mode == 0 ? L"2003 W 0123456789A1|" + std::wstring(kNotRegisteredLogged)
                                       : L"2004 W 0123456789A1|Can't support KX7 firmware "
                                         L"version ! (Above V1.19)"})
                 << where;
@@ -220,7 +223,7 @@ TEST(ConnectWorker, InvalidDateEndsThePass) {
                   L"Error ! Invalid system date(10000-1-2).\r\n\r\nPlease reconnect KX7."});
     EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
                                   L"2005 W 0123456789A1|Error ! Invalid system date(10000-1-2)."
-                                  L"\r\n\r\nPlease reconnect KX7."});
+                                  L" / Please reconnect KX7."});
     EXPECT_EQ(drive.CountOf(SimCommand::kReadDeviceStatus), 0u);
 }
 
