@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connector/engine/worker/connector_state.h"
@@ -203,9 +204,32 @@ TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
     EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
               std::vector<std::wstring>{L"Error ! System environment has changed.\r\n\r\nDisk "
                                         L"Serial : Entry( WD-WCC4N1234567 ), Current( NEW-DISK )"});
-    EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
-                                  L"2002 W 0123456789A1|Disk Serial|WD-WCC4N1234567|NEW-DISK"});
+    EXPECT_EQ(c.events.lines,
+              std::vector<std::wstring>{L"2002 W 0123456789A1|Disk Serial|****4567|****DISK"});
     EXPECT_FALSE(drive.unlocked());
+
+    // The event tells which item changed, not enough of it to build a packet elsewhere, and
+    // nothing in a value can start a line or be expanded when the event is shown.
+    const std::tuple<uint32_t, std::wstring HostFingerprint::*, std::wstring, std::wstring>
+        items[] = {
+            {kBindMacAddress, &HostFingerprint::m_strMacId, L"00-1B-21-3C-4D-5",
+             L"MAC ID|XX-XX-XX-XX-4D-5E|****"},
+            {kBindComputerName, &HostFingerprint::m_strComputerName, L"P\r\n\t\x7F",
+             L"Computer Name|****E-PC|**** \uFFFD"},
+            {kBindOsKey, &HostFingerprint::m_strOsKey, L"BCDFG-HJKMP-QRTVW-XY234-%1%%4",
+             L"OS Key|XXXXX-XXXXX-XXXXX-XXXXX-6789B|XXXXX-XXXXX-XXXXX-XXXXX-\uFF051\uFF05\uFF054"},
+            {kBindCpuId, &HostFingerprint::m_strCpuId, L"906EA", L"CPU ID|****|****"},
+        };
+    for (const auto& [bit, member, current, event] : items) {
+        Connector changed;
+        StoreRecord(changed.registry, changed.fingerprint, false);
+        sim::SimulatedDrive& bound = changed.AddRegisteredDrive('1', bit);
+        changed.fingerprint.*member = current;
+        changed.bus.Plug(bound);
+        changed.Start();
+        changed.Run(20000);
+        EXPECT_EQ(changed.events.lines, std::vector<std::wstring>{L"2002 W 0123456789A1|" + event});
+    }
 }
 
 TEST(ConnectWorker, InvalidDateEndsThePass) {
