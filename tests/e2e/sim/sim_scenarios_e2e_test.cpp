@@ -477,6 +477,19 @@ TEST(EventMessages, TheConnectorFormatsEachEvent) {
                            reinterpret_cast<va_list*>(samples));
         EXPECT_EQ(std::wstring(out, length), text) << id;
     }
+    // A serial "A%1%%4" and a two-line text as the log holds them: Event Viewer's second pass,
+    // which reads the shown message as a format once more, finds nothing to expand.
+    const auto format = [](DWORD from, const void* source, DWORD id, const wchar_t* each) {
+        DWORD_PTR strings[] = {DWORD_PTR(each), DWORD_PTR(each), DWORD_PTR(each), DWORD_PTR(each)};
+        wchar_t out[1024] = {};
+        return std::wstring(out, FormatMessageW(from | FORMAT_MESSAGE_ARGUMENT_ARRAY, source, id, 0,
+                                                out, 1024, reinterpret_cast<va_list*>(strings)));
+    };
+    for (const auto& [id, text] : cases) {
+        const std::wstring shown =
+            format(FORMAT_MESSAGE_FROM_HMODULE, module, id, L"A\uFF051\uFF05\uFF054 / B");
+        EXPECT_EQ(format(FORMAT_MESSAGE_FROM_STRING, shown.c_str(), 0, L"PULLED"), shown) << id;
+    }
     FreeLibrary(module);
 }
 
