@@ -1,5 +1,6 @@
 #include "connector/engine/audit_trail.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -28,6 +29,53 @@ std::wstring ProductName(uint16_t productId) {
 // An event that names a drive shows where the serial was not known, rather than nothing.
 std::wstring SerialText(const std::wstring& serial) {
     return serial.empty() ? L"(unknown)" : serial;
+}
+
+// Whatever is hidden of a value, whatever its length, so that not even the length is told.
+constexpr wchar_t kHidden[] = L"****";
+
+// value as groups of groupLength characters joined by "-", as the key and a MAC address are
+// written.
+bool IsGrouped(const std::wstring& value, size_t groups, size_t groupLength) {
+    if (value.size() != groups * (groupLength + 1) - 1) {
+        return false;
+    }
+    for (size_t i = 0; i < value.size(); ++i) {
+        if ((value[i] == L'-') != ((i + 1) % (groupLength + 1) == 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The last kept groups of a grouped value, every other group as X's.
+std::wstring GroupedTail(const std::wstring& value, size_t groups, size_t groupLength,
+                         size_t kept) {
+    std::wstring text;
+    for (size_t g = kept; g < groups; ++g) {
+        text += std::wstring(groupLength, L'X') + L"-";
+    }
+    return text + value.substr((groups - kept) * (groupLength + 1));
+}
+
+// The items are told apart by the names the mismatch gives them; a name not known here shows
+// nothing of its values.
+std::wstring MaskedValue(const std::wstring& item, const std::wstring& value) {
+    if (value.empty()) {
+        return L"(empty)";
+    }
+    if (item == L"OS Key" && IsGrouped(value, 5, 5)) {
+        return GroupedTail(value, 5, 5, 1);
+    }
+    if (item == L"MAC ID" && IsGrouped(value, 6, 2)) {
+        return GroupedTail(value, 6, 2, 2);
+    }
+    if (item == L"Disk Serial" || item == L"Computer Name") {
+        // Never more than half: the last four of a five-character name would be nearly all of it.
+        const size_t kept = std::min<size_t>(4, value.size() / 2);
+        return kHidden + value.substr(value.size() - kept);
+    }
+    return kHidden;
 }
 
 }  // namespace
@@ -63,7 +111,8 @@ void AuditTrail::DriveRefused(const std::wstring& serial, uint16_t productId, ui
 
 void AuditTrail::IdentityChanged(const std::wstring& serial, const std::wstring& item,
                                  const std::wstring& entry, const std::wstring& current) {
-    Report(EventType::kWarning, kEventIdentityChanged, {SerialText(serial), item, entry, current});
+    Report(EventType::kWarning, kEventIdentityChanged,
+           {SerialText(serial), item, MaskedValue(item, entry), MaskedValue(item, current)});
 }
 
 void AuditTrail::DriveNotServed(uint32_t eventId, const std::wstring& serial,

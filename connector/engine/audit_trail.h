@@ -1,8 +1,10 @@
 // What the connector leaves in the system's event log, so that an administrator can tell who
 // unlocked which drive on which PC and why a drive was not unlocked. Each event has its own ID
 // in the connector's message table (audit_events.mc beside the program), which holds the texts
-// the insertion strings go into. Nothing secret is written: not a drive's identifier, its key
-// or the packet; the serial and the identity items that the user's own box shows are.
+// the insertion strings go into. The Application log is readable by every user of the PC and is
+// often collected elsewhere, with the computer's name on each event, so nothing is written that
+// would help to build a packet on another PC: not a drive's identifier, its key or the packet,
+// and of an identity item only its name and a masked form of its values (IdentityChanged).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,16 @@ class AuditTrail {
                        uint8_t firmwareMinor, uint32_t bindingMask);
     void DriveRefused(const std::wstring& serial, uint16_t productId, uint8_t code,
                       const std::wstring& text);
+    // item is the name the user's box gives the item; entry and current are written as
+    //   OS Key         XXXXX-XXXXX-XXXXX-XXXXX-ABCDE   the last group only
+    //   MAC ID         XX-XX-XX-XX-AB-CD               the last two octets only
+    //   Disk Serial,   ****4567                        "****" for whatever is hidden, then at
+    //   Computer Name                                  most the last four characters and at
+    //                                                  most half of them ("****-F" for "PC-F")
+    //   CPU ID         ****                            nothing of it
+    // A key or MAC address not in its usual form, and an item of another name, are written as
+    // "****"; an empty value as "(empty)", which tells only that there was none (an adapter
+    // or a disk serial that could not be found).
     void IdentityChanged(const std::wstring& serial, const std::wstring& item,
                          const std::wstring& entry, const std::wstring& current);
     // kEventNotRegistered, kEventFirmwareTooOld or kEventInvalidDate; serial may be empty where

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 
 #include "connector/platform/event_log.h"
 
@@ -26,8 +27,7 @@ std::unique_ptr<BYTE[]> ProcessUserSid() {
 
 class Win32EventLog final : public EventLog {
   public:
-    Win32EventLog()
-        : source_(RegisterEventSourceW(nullptr, kEventSourceName)), user_(ProcessUserSid()) {}
+    Win32EventLog() : user_(ProcessUserSid()) {}
     ~Win32EventLog() override {
         if (source_ != nullptr) {
             DeregisterEventSource(source_);
@@ -36,9 +36,11 @@ class Win32EventLog final : public EventLog {
     Win32EventLog(const Win32EventLog&) = delete;
     Win32EventLog& operator=(const Win32EventLog&) = delete;
 
-    void Report(EventType type, uint32_t eventId,
-                const std::vector<std::wstring>& strings) override {
-        if (source_ == nullptr) {
+  private:
+    void Write(EventType type, uint32_t eventId,
+               const std::vector<std::wstring>& strings) override {
+        HANDLE source = Source();
+        if (source == nullptr) {
             return;
         }
         std::vector<LPCWSTR> pointers;
@@ -46,15 +48,27 @@ class Win32EventLog final : public EventLog {
             pointers.push_back(s.c_str());
         }
         PSID sid = user_ ? reinterpret_cast<TOKEN_USER*>(user_.get())->User.Sid : nullptr;
-        // The handle and the strings are only read, so the worker and the window may report at
-        // the same time.
-        ReportEventW(source_, static_cast<WORD>(type), 0, eventId, sid,
+        // The strings are this call's own and the handle no longer changes, so the worker and
+        // the window may report at the same time.
+        ReportEventW(source, static_cast<WORD>(type), 0, eventId, sid,
                      static_cast<WORD>(pointers.size()), 0,
                      pointers.empty() ? nullptr : pointers.data(), nullptr);
     }
 
-  private:
-    HANDLE source_;
+    // The source is registered at the first event, and again at each later one while that
+    // fails: a connector started at log-on may report before the event log service answers,
+    // and must not stay silent for the rest of the session. The lock keeps the worker and the
+    // window from registering it twice; once set, the handle does not change.
+    HANDLE Source() {
+        std::lock_guard<std::mutex> lock(sourceLock_);
+        if (source_ == nullptr) {
+            source_ = RegisterEventSourceW(nullptr, kEventSourceName);
+        }
+        return source_;
+    }
+
+    std::mutex sourceLock_;
+    HANDLE source_ = nullptr;
     std::unique_ptr<BYTE[]> user_;
 };
 

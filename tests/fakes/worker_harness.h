@@ -81,8 +81,11 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
 // success) and the insertion strings joined by "|".
 class RecordingEventLog final : public EventLog {
   public:
-    void Report(EventType type, uint32_t eventId,
-                const std::vector<std::wstring>& strings) override {
+    std::vector<std::wstring> lines;
+
+  private:
+    void Write(EventType type, uint32_t eventId,
+               const std::vector<std::wstring>& strings) override {
         std::wstring line = std::to_wstring(eventId) + L" " +
                             (type == EventType::kWarning        ? L"W"
                              : type == EventType::kAuditSuccess ? L"A"
@@ -92,7 +95,6 @@ class RecordingEventLog final : public EventLog {
         }
         lines.push_back(line);
     }
-    std::vector<std::wstring> lines;
 };
 
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connector/engine/worker/connector_state.h"
@@ -19,6 +20,9 @@ namespace {
 using sim::SimCommand;
 
 constexpr uint32_t kAllItems = 0x1F;
+// The box's text as the event log holds it, on one line.
+constexpr wchar_t kNotRegisteredLogged[] =
+    L"Error ! This computer is not registered on the HostPair. / Please register to use the KX7.";
 
 TEST(ConnectWorker, OneArrivalUnlocksTheDriveAndItsDiskIsCounted) {
     Connector c;
@@ -71,7 +75,7 @@ TEST(ConnectWorker, UnregisteredPcIsToldOnceUntilReconnect) {
     EXPECT_GE(c.view.calls[0].atMs, 10 * 500u);
     EXPECT_LT(c.view.calls[0].atMs, 10 * 500u + 1000);
     EXPECT_GE(c.view.calls[1].atMs, 60000u + 10 * 500);
-    const std::wstring notRegistered = L"2003 W (unknown)|" + std::wstring(kNotRegisteredText);
+    const std::wstring notRegistered = L"2003 W (unknown)|" + std::wstring(kNotRegisteredLogged);
     EXPECT_EQ(c.events.lines, std::vector<std::wstring>(2, notRegistered));
 
     // Registered but nothing attached: silent, and the request ends.
@@ -180,7 +184,7 @@ TEST(ConnectWorker, GatesBeforeThePacket) {
                 << where;
             EXPECT_EQ(c.events.lines,
                       std::vector<std::wstring>{
-                          k.mode == 0 ? L"2003 W 0123456789A1|" + std::wstring(kNotRegisteredText)
+                          k.mode == 0 ? L"2003 W 0123456789A1|" + std::wstring(kNotRegisteredLogged)
                                       : L"2004 W 0123456789A1|Can't support KX7 firmware "
                                         L"version ! (Above V1.19)"})
                 << where;
@@ -200,9 +204,32 @@ TEST(ConnectWorker, ChangedIdentityReportsTheFirstDifferenceOnly) {
     EXPECT_EQ(c.view.Texts(ViewCall::kAppBox),
               std::vector<std::wstring>{L"Error ! System environment has changed.\r\n\r\nDisk "
                                         L"Serial : Entry( WD-WCC4N1234567 ), Current( NEW-DISK )"});
-    EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
-                                  L"2002 W 0123456789A1|Disk Serial|WD-WCC4N1234567|NEW-DISK"});
+    EXPECT_EQ(c.events.lines,
+              std::vector<std::wstring>{L"2002 W 0123456789A1|Disk Serial|****4567|****DISK"});
     EXPECT_FALSE(drive.unlocked());
+
+    // The event tells which item changed, not enough of it to build a packet elsewhere, and
+    // nothing in a value can start a line or be expanded when the event is shown.
+    const std::tuple<uint32_t, std::wstring HostFingerprint::*, std::wstring, std::wstring>
+        items[] = {
+            {kBindMacAddress, &HostFingerprint::m_strMacId, L"00-1B-21-3C-4D-5",
+             L"MAC ID|XX-XX-XX-XX-4D-5E|****"},
+            {kBindComputerName, &HostFingerprint::m_strComputerName, L"P\r\n\t\x7F",
+             L"Computer Name|****E-PC|**** \uFFFD"},
+            {kBindOsKey, &HostFingerprint::m_strOsKey, L"BCDFG-HJKMP-QRTVW-XY234-%1%%4",
+             L"OS Key|XXXXX-XXXXX-XXXXX-XXXXX-6789B|XXXXX-XXXXX-XXXXX-XXXXX-\uFF051\uFF05\uFF054"},
+            {kBindCpuId, &HostFingerprint::m_strCpuId, L"906EA", L"CPU ID|****|****"},
+        };
+    for (const auto& [bit, member, current, event] : items) {
+        Connector changed;
+        StoreRecord(changed.registry, changed.fingerprint, false);
+        sim::SimulatedDrive& bound = changed.AddRegisteredDrive('1', bit);
+        changed.fingerprint.*member = current;
+        changed.bus.Plug(bound);
+        changed.Start();
+        changed.Run(20000);
+        EXPECT_EQ(changed.events.lines, std::vector<std::wstring>{L"2002 W 0123456789A1|" + event});
+    }
 }
 
 TEST(ConnectWorker, InvalidDateEndsThePass) {
@@ -220,7 +247,7 @@ TEST(ConnectWorker, InvalidDateEndsThePass) {
                   L"Error ! Invalid system date(10000-1-2).\r\n\r\nPlease reconnect KX7."});
     EXPECT_EQ(c.events.lines, std::vector<std::wstring>{
                                   L"2005 W 0123456789A1|Error ! Invalid system date(10000-1-2)."
-                                  L"\r\n\r\nPlease reconnect KX7."});
+                                  L" / Please reconnect KX7."});
     EXPECT_EQ(drive.CountOf(SimCommand::kReadDeviceStatus), 0u);
 }
 
