@@ -18,14 +18,93 @@ static_assert(offsetof(SHELLEXECUTEINFOW, nShow) == 28, "show command at 28");
 #endif
 // The size field announces the extended record, so the system may fill all 284 bytes of it.
 static_assert(sizeof(OSVERSIONINFOEXW) == 284, "GetVersionExW fills 284 bytes");
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "the shell takes UTF-16");
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's text is UTF-16");
 
 const wchar_t kRunAsVerb[] = L"runas";
 const wchar_t kHideParameter[] = L"/HIDE";
+// A target's command line: its quoted path and " /HIDE".
+constexpr size_t kLineForPathChars =
+    1 + kPathChars + 1 + 1 + sizeof(kHideParameter) / sizeof(wchar_t);
+// The longest command line the system hands a program: 32767 characters and the terminator.
+constexpr size_t kArgumentChars = 32768;
+
+// Whether this process already has the rights the target asks for. The query is unknown
+// before Vista, and a failed one means not elevated: the shell is asked, as it always was.
+bool RunsElevated(const AgentCalls& calls) {
+    HANDLE token = nullptr;
+    if (!calls.pfnOpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated =
+        calls.pfnGetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated != 0;
+    calls.pfnCloseHandle(token);
+    return elevated;
+}
+
+// An elevated process that asks the shell to start a program has the verb looked up in the
+// file classes, which merge the user's own, writable ones: that lookup could run a program of
+// the user's choosing with the rights the agent holds. The target is started by its full path
+// instead, as the system itself would start it, with what the shell would have passed.
+void StartDirectly(const wchar_t* path, bool hide, const AgentCalls& calls) {
+    // Quoted, so that the target reads a path with spaces as its own name and nothing more.
+    wchar_t line[kLineForPathChars];
+    size_t length = 0;
+    line[length++] = L'"';
+    for (const wchar_t* c = path; *c != L'\0' && length < kPathChars; ++c) {
+        line[length++] = *c;
+    }
+    line[length++] = L'"';
+    if (hide) {
+        line[length++] = L' ';
+        for (const wchar_t* c = kHideParameter; *c != L'\0'; ++c) {
+            line[length++] = *c;
+        }
+    }
+    line[length] = L'\0';
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof(process));
+    if (!calls.pfnCreateProcessW(path, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process)) {
+        // A missing target ends the agent like a start does: there is no one to tell.
+        (void)calls.pfnGetLastError();
+        return;
+    }
+    // The target is never waited for.
+    calls.pfnCloseHandle(process.hThread);
+    calls.pfnCloseHandle(process.hProcess);
+}
+
+void StartThroughShell(const wchar_t* path, bool hide, bool elevate, const AgentCalls& calls) {
+    SHELLEXECUTEINFOW info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.fMask = 0;  // no process handle: the target is never waited for
+    info.hwnd = nullptr;
+    info.lpVerb = elevate ? kRunAsVerb : nullptr;
+    info.lpFile = path;
+    info.lpParameters = hide ? kHideParameter : nullptr;
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (!calls.pfnShellExecuteExW(&info)) {
+        // A missing target or a refused elevation prompt ends the agent like a start does:
+        // the error is fetched and dropped, there is no one to report it to.
+        (void)calls.pfnGetLastError();
+    }
+}
 
 }  // namespace
 
-const AgentCalls kSystemCalls = {::Sleep, GetWindowsVersionWord, ::ShellExecuteExW, ::GetLastError};
+const AgentCalls kSystemCalls = {::Sleep,          GetWindowsVersionWord, ::ShellExecuteExW,
+                                 ::GetLastError,   ::OpenProcessToken,    ::GetTokenInformation,
+                                 ::CreateProcessW, ::CloseHandle};
 
 DWORD GetWindowsVersionWord() {
     OSVERSIONINFOEXW info;
@@ -40,11 +119,22 @@ DWORD GetWindowsVersionWord() {
     return info.dwMajorVersion * 256 + info.dwMinorVersion;
 }
 
-int AgentMain(char* arguments, const AgentCalls& calls) {
+int AgentMain(const wchar_t* arguments, const AgentCalls& calls) {
+    // Upper-cased in a copy of our own: the runtime's line may be the process's command line
+    // itself, which others read as it was given.
+    char16_t line[kArgumentChars];
+    size_t length = 0;
+    for (; arguments != nullptr && arguments[length] != L'\0'; ++length) {
+        if (length + 1 == kArgumentChars) {
+            return 0;  // longer than any the system passes on: not ours to read
+        }
+        line[length] = static_cast<char16_t>(arguments[length]);
+    }
+    line[length] = u'\0';
     AgentArguments parsed;
     // Nothing to start means nothing to wait for either: an empty file name handed to the
     // shell does not fail quietly but shows an error box or opens a folder window.
-    if (ParseAgentArguments(arguments, &parsed) != AgentAction::kStart) {
+    if (ParseAgentArguments(line, &parsed) != AgentAction::kStart) {
         return 0;
     }
 
@@ -56,21 +146,13 @@ int AgentMain(char* arguments, const AgentCalls& calls) {
     for (size_t i = 0; i < kPathChars; ++i) {
         path[i] = static_cast<wchar_t>(parsed.szPath[i]);
     }
-
-    SHELLEXECUTEINFOW info;
-    ZeroMemory(&info, sizeof(info));
-    info.cbSize = sizeof(info);
-    info.fMask = 0;  // no process handle: the target is never waited for
-    info.hwnd = nullptr;
-    info.lpVerb = calls.pfnGetWindowsVersionWord() >= kFirstElevatingVersion ? kRunAsVerb : nullptr;
-    info.lpFile = path;
-    info.lpParameters = parsed.bHide ? kHideParameter : nullptr;
-    info.lpDirectory = nullptr;
-    info.nShow = SW_SHOWNORMAL;
-    if (!calls.pfnShellExecuteExW(&info)) {
-        // A missing target or a refused elevation prompt ends the agent like a start does:
-        // the error is fetched and dropped, there is no one to report it to.
-        (void)calls.pfnGetLastError();
+    const bool hide = parsed.bHide != 0;
+    // Before Vista there is no elevation to have or to ask for, and nothing is queried.
+    const bool elevate = calls.pfnGetWindowsVersionWord() >= kFirstElevatingVersion;
+    if (elevate && RunsElevated(calls)) {
+        StartDirectly(path, hide, calls);
+    } else {
+        StartThroughShell(path, hide, elevate, calls);
     }
     return 0;
 }

@@ -1,5 +1,5 @@
-// The agent's run: wait, then ask the shell to start the target, elevated from Windows Vista
-// on, and end without waiting for it.
+// The agent's run: wait, then start the target, elevated from Windows Vista on, and end without
+// waiting for it.
 #pragma once
 
 #include <windows.h>
@@ -15,20 +15,30 @@ struct AgentCalls {
     DWORD (*pfnGetWindowsVersionWord)();
     BOOL(WINAPI* pfnShellExecuteExW)(SHELLEXECUTEINFOW* info);
     DWORD(WINAPI* pfnGetLastError)();
+    BOOL(WINAPI* pfnOpenProcessToken)(HANDLE process, DWORD access, HANDLE* token);
+    BOOL(WINAPI* pfnGetTokenInformation)
+    (HANDLE token, TOKEN_INFORMATION_CLASS kind, void* information, DWORD size, DWORD* returned);
+    BOOL(WINAPI* pfnCreateProcessW)
+    (const wchar_t* application, wchar_t* commandLine, SECURITY_ATTRIBUTES* processAttributes,
+     SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
+     const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process);
+    BOOL(WINAPI* pfnCloseHandle)(HANDLE handle);
 };
 
-// Sleep, GetWindowsVersionWord, ShellExecuteExW and GetLastError of the running system.
+// The running system's calls of those names, and GetWindowsVersionWord.
 extern const AgentCalls kSystemCalls;
 
-// Version words (major * 256 + minor) from this one on start the target with "runas".
+// Version words (major * 256 + minor) from this one on start the target elevated.
 constexpr DWORD kFirstElevatingVersion = 0x0600;
 
 // The running system's version as major * 256 + minor, or 0 when it cannot be had.
 DWORD GetWindowsVersionWord();
 
-// Reads the argument string (upper-casing it in place), waits, starts the target and returns
-// the process exit code: 0 on every path, whether anything was started or not.
-int AgentMain(char* arguments, const AgentCalls& calls = kSystemCalls);
+// Reads the argument string (the command line after the program name), waits, starts the
+// target and returns the process exit code: 0 on every path, whether anything was started or
+// not. An agent that runs elevated already (a log-on task with the highest privileges) starts
+// the target itself; otherwise the shell starts it, with the "runas" verb from Vista on.
+int AgentMain(const wchar_t* arguments, const AgentCalls& calls = kSystemCalls);
 
 }  // namespace agent
 }  // namespace kx7

@@ -5,9 +5,10 @@
 #include "connector/platform/dll_search_win.h"
 #include "startup_agent/agent_main_win.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+// The wide entry: the runtime hands over the command line after the program name as the
+// system keeps it, so that a path in any script arrives as it was written.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     // It starts the elevated connector: nothing it loads may come from its own folder.
     kx7::RestrictDllSearchToSystem();
-    // The runtime's own copy of the command line after the program name; ours to change.
     return kx7::agent::AgentMain(commandLine);
 }

@@ -19,14 +19,15 @@ std::wstring LaunchRegistryCleanup(ShellLauncher& shell, uint32_t osVersion, Win
     // Joined by hand: the wide "%s" conversion means different things to different C libraries.
     std::wstring tool = modulePath.substr(0, cut);
     tool += L'\\';
+    bool started = false;
     if (osVersion < kFirstElevatedOsVersion) {
         tool += kCleanupToolXp;
-        shell.ShellOpenHidden(tool);
+        started = shell.ShellOpenHidden(tool);
     } else {
         tool += kCleanupToolWin7;
-        shell.ShellRunAsHidden(owner, tool);
+        started = shell.ShellRunAsHidden(owner, tool);
     }
-    return tool;
+    return started ? tool : std::wstring();
 }
 
 }  // namespace kx7

@@ -19,9 +19,17 @@ struct CleanupShellCalls {
     BOOL(WINAPI* pfnShellExecuteExW)(SHELLEXECUTEINFOW* info);
     HRESULT(WINAPI* pfnCoInitializeEx)(LPVOID reserved, DWORD flags);
     void(WINAPI* pfnCoUninitialize)();
+    BOOL(WINAPI* pfnOpenProcessToken)(HANDLE process, DWORD access, HANDLE* token);
+    BOOL(WINAPI* pfnGetTokenInformation)
+    (HANDLE token, TOKEN_INFORMATION_CLASS kind, void* information, DWORD size, DWORD* returned);
+    BOOL(WINAPI* pfnCreateProcessW)
+    (const wchar_t* application, wchar_t* commandLine, SECURITY_ATTRIBUTES* processAttributes,
+     SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
+     const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process);
+    BOOL(WINAPI* pfnCloseHandle)(HANDLE handle);
 };
 
-// ShellExecuteW, ShellExecuteExW, CoInitializeEx and CoUninitialize of the running system.
+// The running system's calls of those names.
 extern const CleanupShellCalls kSystemCleanupShellCalls;
 
 // The elevated start asks the shell for no error box: the tool belongs to the registration
@@ -40,10 +48,13 @@ class Win32ShellLauncher final : public ShellLauncher {
     explicit Win32ShellLauncher(const CleanupShellCalls& calls) : calls_(calls) {}
 
     bool GetModulePath(std::wstring* path) override;
-    void ShellOpenHidden(const std::wstring& file) override;
-    void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override;
+    bool ShellOpenHidden(const std::wstring& file) override;
+    bool ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override;
 
   private:
+    bool RunsElevated() const;
+    bool StartHidden(const std::wstring& file) const;
+
     const CleanupShellCalls calls_;
 };
 

@@ -17,6 +17,7 @@ struct ShellCall {
 class RecordingShell final : public ShellLauncher {
   public:
     bool pathAvailable = true;
+    bool starts = true;  // what each start reports
     // A folder with a space, as a path cut at its first blank would show.
     std::wstring modulePath = L"C:\\Program Files\\Stone vault\\KX7AutoConnector.exe";
     std::vector<ShellCall> calls;
@@ -28,9 +29,13 @@ class RecordingShell final : public ShellLauncher {
         *path = modulePath;
         return true;
     }
-    void ShellOpenHidden(const std::wstring& file) override { calls.push_back({L"open", 0, file}); }
-    void ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override {
+    bool ShellOpenHidden(const std::wstring& file) override {
+        calls.push_back({L"open", 0, file});
+        return starts;
+    }
+    bool ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override {
         calls.push_back({L"runas", owner, file});
+        return starts;
     }
 
     // Each call as "<verb> <file>".

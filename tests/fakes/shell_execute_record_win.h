@@ -2,7 +2,8 @@
 // file and parameters pointers (bytes 12 to 23) zeroed, and the texts they led to, taken during
 // the call since the pointers are good only then. A null pointer reads "<null>". The bytes are
 // those of the 32-bit record the shipped programs send; a build with wider pointers lays the
-// record out otherwise and leaves them zero, and its other fields are also read by name.
+// record out otherwise and leaves them zero, and its other fields are also read by name. Then
+// stand-ins for a start without the shell.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace kx7::test {
 
@@ -49,6 +51,50 @@ inline ShellExecuteRecord RecordShellExecute(const SHELLEXECUTEINFOW& info) {
     seen.file = TextOrNull(info.lpFile);
     seen.parameters = TextOrNull(info.lpParameters);
     return seen;
+}
+
+// Every replaced call of a test, in order, one line each. The token is handle 1 (0 if asked for
+// otherwise), and a right query of it logs nothing: a token queried and closed again shows as
+// "CloseHandle 1". The target's process and thread are handles 2 and 3.
+inline std::vector<std::wstring> g_startCalls;
+inline int g_tokenElevated = 0;  // what the token says; -1: the query fails, as before Vista
+inline BOOL g_processStarts = TRUE;
+inline void ResetStartCalls(int tokenElevated) {
+    g_startCalls.clear();
+    g_tokenElevated = tokenElevated;
+    g_processStarts = TRUE;
+}
+
+inline BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    *token = reinterpret_cast<HANDLE>(process == GetCurrentProcess() && access == TOKEN_QUERY);
+    return TRUE;
+}
+// Fills in the answer even when it fails, so that an answer read without its result shows.
+inline BOOL WINAPI FakeGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* answer,
+                                           DWORD size, DWORD*) {
+    if (UINT_PTR(token) != 1 || kind != TokenElevation || size != sizeof(TOKEN_ELEVATION)) {
+        g_startCalls.push_back(L"GetTokenInformation of something else");
+    }
+    static_cast<TOKEN_ELEVATION*>(answer)->TokenIsElevated = DWORD(g_tokenElevated);
+    return g_tokenElevated >= 0;
+}
+// Logs "<application> | <command line> | <start flags> <show command>[ and more]".
+inline BOOL WINAPI FakeCreateProcessW(const wchar_t* application, wchar_t* line,
+                                      SECURITY_ATTRIBUTES* processAttributes,
+                                      SECURITY_ATTRIBUTES* threadAttributes, BOOL inherit,
+                                      DWORD flags, void* environment, const wchar_t* directory,
+                                      STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+    const bool more = processAttributes || threadAttributes || inherit || flags || environment ||
+                      directory || startup->cb != sizeof(*startup);
+    g_startCalls.push_back(L"CreateProcessW " + TextOrNull(application) + L" | " +
+                           TextOrNull(line) + L" | " + std::to_wstring(startup->dwFlags) + L" " +
+                           std::to_wstring(startup->wShowWindow) + (more ? L" and more" : L""));
+    *process = {reinterpret_cast<HANDLE>(2), reinterpret_cast<HANDLE>(3), 0, 0};
+    return g_processStarts;
+}
+inline BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+    g_startCalls.push_back(L"CloseHandle " + std::to_wstring(UINT_PTR(handle)));
+    return TRUE;
 }
 
 }  // namespace kx7::test

@@ -22,8 +22,8 @@ class SilentView : public ConnectorView {
 class NoShell final : public ShellLauncher {
   public:
     bool GetModulePath(std::wstring*) override { return false; }
-    void ShellOpenHidden(const std::wstring&) override {}
-    void ShellRunAsHidden(WindowHandle, const std::wstring&) override {}
+    bool ShellOpenHidden(const std::wstring&) override { return false; }
+    bool ShellRunAsHidden(WindowHandle, const std::wstring&) override { return false; }
 };
 
 }  // namespace kx7::test

@@ -60,10 +60,10 @@ def agent_arguments():
         "hide_only": "/HIDE",
         "empty": "",
         "negative": "/D:-2147483649 /S:x",
-        "latin1": "/S:C:\\\xe9t\xe9\\x.exe",
+        "beyond_latin1": "/S:C:\\Z\u0142oty\\\U0001F511.exe",
     }
     for name, text in seeds.items():
-        write("fuzz_agent_arguments", name, text.encode("latin-1"))
+        write("fuzz_agent_arguments", name, text.encode("utf-16-le"))
 
 
 def interface_names():

@@ -199,11 +199,11 @@ void ExpectUserDataKept() {
     EXPECT_EQ(UserText(kRecordKey, L"MACID"), L"00-00-00-00-00-00");
 }
 
-// The log-on entry's arguments as the agent's WinMain receives them: everything after the
+// The log-on entry's arguments as the agent's wWinMain receives them: everything after the
 // quoted program name and the blanks that follow it.
-std::string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
+std::u16string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
     if (entry.empty() || entry[0] != L'"' || entry.find(L'"', 1) == std::wstring::npos) {
-        return std::string();
+        return std::u16string();
     }
     const size_t close = entry.find(L'"', 1);
     *program = entry.substr(1, close - 1);
@@ -211,11 +211,7 @@ std::string AgentArgumentsOf(const std::wstring& entry, std::wstring* program) {
     while (start < entry.size() && entry[start] == L' ') {
         ++start;
     }
-    std::string narrow;
-    for (size_t i = start; i < entry.size(); ++i) {
-        narrow.push_back(static_cast<char>(entry[i]));  // the entry is plain ASCII here
-    }
-    return narrow;
+    return std::u16string(entry.begin() + static_cast<std::ptrdiff_t>(start), entry.end());
 }
 
 // What both installers put in DIR on a system from Vista on: the built programs, and the
@@ -559,7 +555,7 @@ TEST_F(Msi, OnWindowsXpTheLogOnStartIsTheRunValue) {
     EXPECT_EQ(LogonTaskXml(), L"<absent>");
     // The entry as the agent reads it names the installed connector.
     std::wstring agentProgram;
-    std::string arguments = AgentArgumentsOf(entry, &agentProgram);
+    std::u16string arguments = AgentArgumentsOf(entry, &agentProgram);
     EXPECT_EQ(agentProgram, dir_ + L"\\StonevaultStartupAgent.exe");
     agent::AgentArguments parsed;
     ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);

@@ -198,6 +198,15 @@ TEST_F(AgentEndToEnd, NoArgumentsStartNothingAndShowNothing) {
     ExpectNoStart(DirectoryOf(target_));
 }
 
+TEST_F(AgentEndToEnd, PathInAnyScriptStartsThatProgramAndNotALookAlike) {
+    // The code page's copy of the line reads "Zloty" for "Z\u0142oty": a folder anyone may make.
+    std::wstring wanted, lookAlike;
+    ASSERT_TRUE(CopyTarget(DirectoryOf(target_) + L"\\Z\u0142oty", &wanted));
+    ASSERT_TRUE(CopyTarget(DirectoryOf(target_) + L"\\Zloty", &lookAlike));
+    ExpectOneStart(RunAgent(L"/HIDE /S:" + wanted), wanted, "/HIDE", 0);
+    ExpectNoStart(DirectoryOf(lookAlike));
+}
+
 TEST_F(AgentEndToEnd, PathOf259StartsAndALongerOneIsNotCutBackToIt) {
     // A copy whose full path is exactly 259 characters: the longest that fits, and what a
     // path one character longer would become if it were cut to fit.

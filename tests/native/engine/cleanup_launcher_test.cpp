@@ -51,7 +51,7 @@ TEST(LaunchRegistryCleanup, DirectoryEndsAtLastBackslash) {
     EXPECT_EQ(shell.calls[0].file, L"\\\\?\\D:\\a.b\\c/d\\SVCleanRegWin7.exe");
 }
 
-TEST(LaunchRegistryCleanup, NothingStartsWithoutAWholeDirectory) {
+TEST(LaunchRegistryCleanup, NothingStartsWithoutAWholeDirectoryAndNoFailedStartIsNamed) {
     RecordingShell failed;
     failed.pathAvailable = false;  // also what a cut-off path reports
     LaunchRegistryCleanup(failed, 0x601, kDialog);
@@ -63,6 +63,11 @@ TEST(LaunchRegistryCleanup, NothingStartsWithoutAWholeDirectory) {
     LaunchRegistryCleanup(bare, 0x601, kDialog);
     LaunchRegistryCleanup(bare, 0x501, kDialog);
     EXPECT_TRUE(bare.calls.empty());
+
+    RecordingShell refused;  // the tool is missing, say: it is asked for but not named
+    refused.starts = false;
+    EXPECT_EQ(LaunchRegistryCleanup(refused, 0x601, kDialog), L"");
+    EXPECT_EQ(LaunchRegistryCleanup(refused, 0x501, kDialog), L"");
 }
 
 }  // namespace

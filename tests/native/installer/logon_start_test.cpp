@@ -45,7 +45,7 @@ TEST(LogonStart, RunCommandAsTheAgentReadsIt) {
     EXPECT_EQ(command,
               L"\"C:\\My Apps\\KX7\\StonevaultStartupAgent.exe\" /D:3000 /HIDE "
               L"/S:C:\\My Apps\\KX7\\KX7AutoConnector.exe");
-    std::string arguments(command.begin() + command.find(L"/D:"), command.end());
+    std::u16string arguments(command.begin() + command.find(L"/D:"), command.end());
     agent::AgentArguments parsed;
     ASSERT_EQ(agent::ParseAgentArguments(&arguments[0], &parsed), agent::AgentAction::kStart);
     EXPECT_EQ(parsed.nDelayMs, 3000);

@@ -16,19 +16,19 @@ struct Parsed {
     int32_t delayMs;
     int32_t hide;
     std::u16string path;
-    std::string line;  // the argument string after parsing: upper-cased in place
+    std::u16string line;  // the argument string after parsing: upper-cased in place
 };
 
 Parsed Parse(const std::string& line) {
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
+    std::vector<char16_t> buffer(line.begin(), line.end());  // ASCII lines only
+    buffer.push_back(u'\0');
     AgentArguments parsed;
     parsed.nDelayMs = 12345;  // must be reset by the parser
     parsed.bHide = 1;
     parsed.szPath[0] = u'X';
     const AgentAction action = ParseAgentArguments(buffer.data(), &parsed);
     return {action, parsed.nDelayMs, parsed.bHide, std::u16string(parsed.szPath),
-            std::string(buffer.data())};
+            std::u16string(buffer.data())};
 }
 
 // Lines that start the connector: what each switch comes to, whatever their order and case.
@@ -94,7 +94,7 @@ TEST_P(AgentStartLine, IsRead) {
 
 TEST(AgentArguments, LineIsUpperCasedInPlace) {
     EXPECT_EQ(Parse("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe").line,
-              "/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
+              u"/D:3000 /HIDE /S:C:\\TOOLS\\CONNECTOR.EXE");
 }
 
 TEST(AgentArguments, LongDelayTextsAreReadWholeAndLargeNumbersSaturate) {
@@ -144,12 +144,14 @@ TEST(AgentArguments, PathOf259FitsAndLongerOnesAreRefusedNotCut) {
     }
 }
 
-TEST(AgentArguments, OnlyAsciiLettersAreUpperCasedAndBytesWidenAsTheyAre) {
-    // Bytes above 0x7F (a-umlaut, y-diaeresis, the euro sign and y-acute in code page 1252)
-    // are not letters to upper-case and widen to the code unit of the same value.
-    const Parsed parsed = Parse("/s:c:\\\xE4pfel\\\xFF\x80\xFD.exe");
-    EXPECT_EQ(parsed.line, "/S:C:\\\xE4PFEL\\\xFF\x80\xFD.EXE");
-    EXPECT_EQ(parsed.path, u"C:\\\u00E4PFEL\\\u00FF\u0080\u00FD.EXE");
+TEST(AgentArguments, OnlyAsciiLettersAreUpperCasedAndTheRestOfThePathIsKept) {
+    // A Polish l with stroke, a German sharp s and a key beyond the first plane (two code
+    // units) arrive as they were written; none has an ASCII look-alike substituted.
+    std::u16string line = u"/s:c:\\z\u0142oty\\stra\u00DFe\\\U0001F511.exe";
+    AgentArguments parsed;
+    ASSERT_EQ(ParseAgentArguments(&line[0], &parsed), AgentAction::kStart);
+    EXPECT_EQ(std::u16string(parsed.szPath), u"C:\\Z\u0142OTY\\STRA\u00DFE\\\U0001F511.EXE");
+    EXPECT_EQ(line, u"/S:" + std::u16string(parsed.szPath));
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ class CleanupLaunch : public ::testing::Test {
 
     // Starts the tool for osVersion and expects exactly that tool, once, without arguments.
     void ExpectStarted(uint32_t osVersion, const wchar_t* toolName) {
-        LaunchRegistryCleanup(SystemShellLauncher(), osVersion, 0);
+        EXPECT_EQ(LaunchRegistryCleanup(SystemShellLauncher(), osVersion, 0),
+                  directory_ + L"\\" + toolName);
 
         std::vector<test::StandInStart> starts;
         for (DWORD waited = 0; waited < kStartTimeoutMs && starts.empty(); waited += kPollMs) {
@@ -69,9 +70,10 @@ TEST_F(CleanupLaunch, NewerSystemRunsTheWin7ToolElevated) {
     ExpectStarted(0x601, L"SVCleanRegWin7.exe");
 }
 
-// What the replaced calls saw, in order, with their arguments. The tool is missing: both fail.
-std::vector<std::wstring> g_calls;
+// What the replaced calls saw, in order, with their arguments, and whether the shell starts.
+std::vector<std::wstring>& g_calls = test::g_startCalls;
 HRESULT g_comResult = S_OK;
+bool g_shellStarts = false;
 test::ShellExecuteRecord g_seen;
 
 HRESULT WINAPI FakeCoInitializeEx(LPVOID reserved, DWORD flags) {
@@ -86,7 +88,7 @@ BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
     g_seen = test::RecordShellExecute(*info);
     g_calls.push_back(L"ShellExecuteExW " + g_seen.verb + L" " + g_seen.file + L" " +
                       g_seen.parameters);
-    return FALSE;
+    return g_shellStarts;
 }
 HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                                    LPCWSTR directory, INT show) {
@@ -94,25 +96,31 @@ HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWS
                       L" " + test::TextOrNull(verb) + L" " + test::TextOrNull(file) + L" " +
                       test::TextOrNull(parameters) + L" " + test::TextOrNull(directory) + L" " +
                       std::to_wstring(show));
-    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_FNF));
+    return reinterpret_cast<HINSTANCE>(g_shellStarts ? 33 : SE_ERR_DLLNOTFOUND);  // 32: an error
 }
-const CleanupShellCalls kFakeCalls = {FakeShellExecuteW, FakeShellExecuteExW, FakeCoInitializeEx,
-                                      FakeCoUninitialize};
+const CleanupShellCalls kFakeCalls = {FakeShellExecuteW,          FakeShellExecuteExW,
+                                      FakeCoInitializeEx,         FakeCoUninitialize,
+                                      test::FakeOpenProcessToken, test::FakeGetTokenInformation,
+                                      test::FakeCreateProcessW,   test::FakeCloseHandle};
 
 TEST(CleanupRequest, EachStartAsksForNoBoxInAnApartmentOfItsOwn) {
     const std::wstring dir = OwnDirectory();
     Win32ShellLauncher shell(kFakeCalls);
-    g_calls.clear();
+    test::ResetStartCalls(0);
     g_comResult = S_OK;
-    LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C);
-    LaunchRegistryCleanup(shell, 0x501, 0x1A2B3C);
+    g_shellStarts = false;
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C), L"");
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0x501, 0x1A2B3C), L"");
     // 6 is COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE.
     EXPECT_EQ(g_calls, (std::vector<std::wstring>{
-                           L"CoInitializeEx 6",
+                           L"CloseHandle 1", L"CoInitializeEx 6",
                            L"ShellExecuteExW runas " + dir + L"\\SVCleanRegWin7.exe <null>",
-                           L"CoUninitialize", L"CoInitializeEx 6",
+                           L"CoUninitialize", L"CloseHandle 1", L"CoInitializeEx 6",
                            L"ShellExecuteW 0 open " + dir + L"\\SVCleanRegXP.exe <null> <null> 0",
                            L"CoUninitialize"}));
+    g_shellStarts = true;
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0x501, 0x1A2B3C), dir + L"\\SVCleanRegXP.exe");
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C), dir + L"\\SVCleanRegWin7.exe");
     SHELLEXECUTEINFOW expected{};
     expected.cbSize = sizeof(expected);
     expected.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
@@ -136,17 +144,32 @@ TEST(CleanupRequest, OnlyAnApartmentOfOurOwnIsLeftAgain) {
         std::vector<std::wstring> calls;
     } cases[] = {
         // Already single-threaded: counted all the same, so it is undone.
-        {S_FALSE, {L"CoInitializeEx 6", start, L"CoUninitialize"}},
+        {S_FALSE, {L"CloseHandle 1", L"CoInitializeEx 6", start, L"CoUninitialize"}},
         // Multi-threaded: the thread stays so, and the shell is asked there.
-        {RPC_E_CHANGED_MODE, {L"CoInitializeEx 6", start}},
+        {RPC_E_CHANGED_MODE, {L"CloseHandle 1", L"CoInitializeEx 6", start}},
     };
     Win32ShellLauncher shell(kFakeCalls);
     for (const auto& c : cases) {
-        g_calls.clear();
+        test::ResetStartCalls(-1);  // no answer: the shell is asked
         g_comResult = c.result;
         LaunchRegistryCleanup(shell, 0x600, 0);
         EXPECT_EQ(g_calls, c.calls) << std::hex << c.result;
     }
+}
+
+TEST(CleanupRequest, ElevatedConnectorStartsTheToolItselfHidden) {
+    const std::wstring tool = OwnDirectory() + L"\\SVCleanRegWin7.exe";
+    Win32ShellLauncher shell(kFakeCalls);
+    test::ResetStartCalls(1);
+    g_shellStarts = true;  // only a start of its own may be tried
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0x601, 0x1A2B3C), tool);
+    // 1 and 0 are STARTF_USESHOWWINDOW and SW_HIDE.
+    EXPECT_EQ(g_calls,
+              (std::vector<std::wstring>{L"CloseHandle 1",
+                                         L"CreateProcessW " + tool + L" | \"" + tool + L"\" | 1 0",
+                                         L"CloseHandle 3", L"CloseHandle 2"}));
+    test::g_processStarts = FALSE;
+    EXPECT_EQ(LaunchRegistryCleanup(shell, 0, 0), L"");  // the XP tool, also its own start
 }
 
 }  // namespace

@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "startup_agent/agent_arguments.h"
 #include "startup_agent/agent_main_win.h"
 #include "tests/fakes/shell_execute_record_win.h"
 
@@ -18,23 +16,23 @@ namespace kx7 {
 namespace agent {
 namespace {
 
-// What the replaced calls saw, in order.
-std::vector<std::string> g_calls;
+using namespace test;  // the stand-ins of a start and their log
+
 DWORD g_versionWord = 0;
 BOOL g_shellResult = TRUE;
 test::ShellExecuteRecord g_seen;
 
 void WINAPI FakeSleep(DWORD milliseconds) {
-    g_calls.push_back("Sleep " + std::to_string(milliseconds));
+    g_startCalls.push_back(L"Sleep " + std::to_wstring(milliseconds));
 }
 
 DWORD FakeVersionWord() {
-    g_calls.push_back("GetWindowsVersionWord");
+    g_startCalls.push_back(L"GetWindowsVersionWord");
     return g_versionWord;
 }
 
 BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
-    g_calls.push_back("ShellExecuteExW");
+    g_startCalls.push_back(L"ShellExecuteExW");
     g_seen = test::RecordShellExecute(*info);
     if (!g_shellResult) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -43,11 +41,13 @@ BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
 }
 
 DWORD WINAPI FakeGetLastError() {
-    g_calls.push_back("GetLastError");
+    g_startCalls.push_back(L"GetLastError");
     return ::GetLastError();
 }
 
-const AgentCalls kFakeCalls = {FakeSleep, FakeVersionWord, FakeShellExecuteExW, FakeGetLastError};
+const AgentCalls kFakeCalls = {FakeSleep,          FakeVersionWord,      FakeShellExecuteExW,
+                               FakeGetLastError,   FakeOpenProcessToken, FakeGetTokenInformation,
+                               FakeCreateProcessW, FakeCloseHandle};
 
 // The start request as the older shells know it. The three pointers (verb at 12, file at 16,
 // parameters at 20) are checked by the texts they point to and left zero here.
@@ -72,17 +72,15 @@ const std::array<unsigned char, 60> kExpectedRecord = {
 class AgentRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        g_calls.clear();
-        g_versionWord = 0x0601;
+        ResetStartCalls(0);
+        g_versionWord = 0x0501;
         g_shellResult = TRUE;
         g_seen = test::ShellExecuteRecord();
         g_seen.bytes.fill(0xCC);
     }
 
-    static int Run(const std::string& line) {
-        std::vector<char> buffer(line.begin(), line.end());
-        buffer.push_back('\0');
-        return AgentMain(buffer.data(), kFakeCalls);
+    static int Run(const std::string& ascii) {
+        return AgentMain(std::wstring(ascii.begin(), ascii.end()).c_str(), kFakeCalls);
     }
 
     static void ExpectRecordBytesApartFromPointers() {
@@ -96,29 +94,43 @@ class AgentRun : public ::testing::Test {
     }
 };
 
-TEST_F(AgentRun, VersionWordChoosesTheVerbAfterTheWait) {
+TEST_F(AgentRun, VersionWordAndTokenChooseHowTheTargetStartsAfterTheWait) {
+    const std::wstring wait = L"Sleep 3000", version = L"GetWindowsVersionWord",
+                       token = L"CloseHandle 1", shell = L"ShellExecuteExW";
+    // Already elevated: no shell. 1 and 1 are STARTF_USESHOWWINDOW and SW_SHOWNORMAL.
+    const std::wstring direct =
+        L"CreateProcessW C:\\TOOLS\\CONNECTOR.EXE | \"C:\\TOOLS\\CONNECTOR.EXE\" /HIDE | 1 1";
     const struct {
         DWORD versionWord;
+        int elevated;
+        std::vector<std::wstring> calls;
         const wchar_t* verb;  // null: the shell's default verb
-    } cases[] = {{0x0501, nullptr}, {0x0600, L"runas"}, {0x0601, L"runas"}};
+    } cases[] = {
+        {0x0501, 1, {wait, version, shell}, nullptr},  // no token asked before Vista
+        {0x0600, 0, {wait, version, token, shell}, L"runas"},
+        {0x0601, -1, {wait, version, token, shell}, L"runas"},
+        {0x0601, 1, {wait, version, token, direct, L"CloseHandle 3", L"CloseHandle 2"}, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.versionWord);
         SetUp();
         g_versionWord = c.versionWord;
+        g_tokenElevated = c.elevated;
         EXPECT_EQ(Run("/D:3000 /HIDE /S:C:\\Tools\\Connector.exe"), 0);
-        EXPECT_EQ(g_calls, (std::vector<std::string>{"Sleep 3000", "GetWindowsVersionWord",
-                                                     "ShellExecuteExW"}));
-        ExpectRecordBytesApartFromPointers();
-        EXPECT_EQ(g_seen.verb, test::TextOrNull(c.verb));
-        EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE");
-        EXPECT_EQ(g_seen.parameters, L"/HIDE");
+        EXPECT_EQ(g_startCalls, c.calls);
+        if (c.calls.back() == shell) {
+            ExpectRecordBytesApartFromPointers();
+            EXPECT_EQ(g_seen.verb, test::TextOrNull(c.verb));
+            EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE");
+            EXPECT_EQ(g_seen.parameters, L"/HIDE");
+        }
     }
 }
 
 TEST_F(AgentRun, WithoutHideThereAreNoParameters) {
     g_versionWord = 0;  // the version query failed: treated as an older system
     EXPECT_EQ(Run("/S:C:\\Program Files\\Connector.exe"), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW"}));
+    EXPECT_EQ(g_startCalls,
+              (std::vector<std::wstring>{L"GetWindowsVersionWord", L"ShellExecuteExW"}));
     ExpectRecordBytesApartFromPointers();
     EXPECT_EQ(g_seen.verb, L"<null>");
     EXPECT_EQ(g_seen.parameters, L"<null>");
@@ -137,7 +149,8 @@ TEST_F(AgentRun, ZeroNegativeOrUnreadableDelaysStartAtOnce) {
          {"/D:0 /S:X.EXE", "/D:-100 /S:X.EXE", "/D:-2147483648 /S:X.EXE", "/D:ABC /S:X.EXE"}) {
         SetUp();
         EXPECT_EQ(Run(line), 0) << line;
-        EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW"}))
+        EXPECT_EQ(g_startCalls,
+                  (std::vector<std::wstring>{L"GetWindowsVersionWord", L"ShellExecuteExW"}))
             << line;
         EXPECT_EQ(g_seen.file, L"X.EXE") << line;
     }
@@ -151,10 +164,10 @@ TEST_F(AgentRun, NothingToStartMeansNoWaitAndNoShell) {
           "/D:3000 /HIDE /S:" + tooLong}) {
         SetUp();
         EXPECT_EQ(Run(line), 0) << line;
-        EXPECT_TRUE(g_calls.empty()) << line;
+        EXPECT_TRUE(g_startCalls.empty()) << line;
     }
     EXPECT_EQ(AgentMain(nullptr, kFakeCalls), 0);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(g_startCalls.empty());
 }
 
 TEST_F(AgentRun, PathOf259IsHandedOverWhole) {
@@ -167,8 +180,8 @@ TEST_F(AgentRun, PathOf259IsHandedOverWhole) {
 TEST_F(AgentRun, FailedStartIsSwallowed) {
     g_shellResult = FALSE;
     EXPECT_EQ(Run("/HIDE /S:C:\\Tools\\Connector.exe /HIDE"), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"GetWindowsVersionWord", "ShellExecuteExW",
-                                                 "GetLastError"}));
+    EXPECT_EQ(g_startCalls, (std::vector<std::wstring>{L"GetWindowsVersionWord", L"ShellExecuteExW",
+                                                       L"GetLastError"}));
     EXPECT_EQ(g_seen.file, L"C:\\TOOLS\\CONNECTOR.EXE /HIDE");
 }
 
@@ -178,27 +191,6 @@ TEST(AgentSystem, VersionWordMatchesTheOlderVersionCall) {
     const DWORD expected = (packed & 0xFF) * 256 + ((packed >> 8) & 0xFF);
     EXPECT_EQ(GetWindowsVersionWord(), expected);
     EXPECT_GE(expected, 0x0501u);
-}
-
-TEST(AgentSystem, RuntimeWidensThePathAsTheParserDoes) {
-    // Every byte but NUL and the lower-case letters, which the parser upper-cases first.
-    std::string bytes;
-    for (int b = 1; b < 256; ++b) {
-        if (b < 'a' || b > 'z') {
-            bytes.push_back(static_cast<char>(b));
-        }
-    }
-    ASSERT_LT(bytes.size(), kPathChars);
-    wchar_t widened[kPathChars] = {};
-    ASSERT_EQ(std::mbstowcs(widened, bytes.c_str(), kPathChars), bytes.size());
-
-    std::string line = "/S:" + bytes;
-    AgentArguments parsed;
-    ASSERT_EQ(ParseAgentArguments(&line[0], &parsed), AgentAction::kStart);
-    for (size_t i = 0; i <= bytes.size(); ++i) {
-        EXPECT_EQ(static_cast<unsigned>(parsed.szPath[i]), static_cast<unsigned>(widened[i]))
-            << "byte " << i;
-    }
 }
 
 }  // namespace
