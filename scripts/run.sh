@@ -102,6 +102,10 @@ until sim window >/dev/null; do
         wait "$connector" || code=$?
         not_started "ended before it showed its window (exit code $code)"
     fi
+    # A crashed program lingers under Wine's debugger; its first words say so.
+    if grep -q "^wine: Unhandled" "$wine_log"; then
+        not_started "crashed"
+    fi
     if [ $(($(now_ms) - started_ms)) -ge 30000 ]; then
         not_started "showed no window within 30 s"
     fi
