@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@
 namespace kx7::test {
 
 struct ViewCall {
-    enum Kind { kLog, kSerial, kAppBox, kRefusalBox, kWorkerDone, kTreeErrorBox } kind;
+    enum Kind { kLog, kLogLine, kSerial, kAppBox, kRefusalBox, kWorkerDone, kTreeErrorBox } kind;
     std::wstring text;
     uint64_t atMs;
 };
@@ -39,6 +40,10 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
     void SetLogText(const std::wstring& text) override {
         logText = text;
         Add(ViewCall::kLog, text);
+    }
+    void AddLogLine(const std::wstring& line) override {
+        logText += line;
+        Add(ViewCall::kLogLine, line);
     }
     void SetDeviceSerialText(const std::wstring& text) override { Add(ViewCall::kSerial, text); }
     void ShowAppMessage(const std::wstring& text) override { Add(ViewCall::kAppBox, text); }
@@ -97,6 +102,28 @@ class RecordingEventLog final : public EventLog {
     }
 };
 
+// The machine's drive locks as this connector meets them. Each take and give-back is written to
+// trace ("take NAME", "give NAME"), where a test may interleave the drive's commands and the
+// boxes. held names the locks taken now, by this connector or (a test's entry) by another
+// program for longer than any wait: a take of one of them fails.
+class FakeDriveTurnLocks final : public DriveTurnLocks {
+  public:
+    std::unique_ptr<HeldDriveTurn> Take(const std::wstring& name, uint32_t timeoutMs) override;
+
+    std::vector<std::wstring> trace;
+    std::set<std::wstring> held;
+    std::vector<uint32_t> waits;
+
+  private:
+    class Held;
+};
+
+class FakeServicePresence final : public ServicePresence {
+  public:
+    bool HostPairServiceRunning() override { return running; }
+    bool running = false;
+};
+
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
 HostFingerprint MatchingFingerprint();
 void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
@@ -131,6 +158,8 @@ class Connector {
     RecordingShell shell;
     RecordingView view{clock};
     RecordingEventLog events;
+    FakeDriveTurnLocks locks;
+    FakeServicePresence service;
     HostFingerprint fingerprint = MatchingFingerprint();
     std::unique_ptr<ConnectorState> state;
     // The window's device tracking, fed with the bus's notifications.
