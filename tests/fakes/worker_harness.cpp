@@ -18,33 +18,6 @@ NoMessages g_noMessages;
 
 }  // namespace
 
-class FakeDriveTurnLocks::Held final : public HeldDriveTurn {
-  public:
-    Held(FakeDriveTurnLocks& locks, std::wstring name) : locks_(locks), name_(std::move(name)) {
-        locks_.held.insert(name_);
-    }
-    ~Held() override {
-        locks_.held.erase(name_);
-        locks_.trace.push_back(L"give " + name_);
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-  private:
-    FakeDriveTurnLocks& locks_;
-    std::wstring name_;
-};
-
-std::unique_ptr<HeldDriveTurn> FakeDriveTurnLocks::Take(const std::wstring& name,
-                                                        uint32_t timeoutMs) {
-    waits.push_back(timeoutMs);
-    if (held.count(name) != 0) {
-        return nullptr;
-    }
-    trace.push_back(L"take " + name);
-    return std::make_unique<Held>(*this, name);
-}
-
 HostFingerprint MatchingFingerprint() {
     HostFingerprint fp;
     fp.m_stCollected.wYear = 2026;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connector/engine/worker/connector_state.h"
@@ -102,20 +103,31 @@ class RecordingEventLog final : public EventLog {
     }
 };
 
-// The machine's drive locks as this connector meets them. Each take and give-back is written to
-// trace ("take NAME", "give NAME"), where a test may interleave the drive's commands and the
-// boxes. held names the locks taken now, by this connector or (a test's entry) by another
-// program for longer than any wait: a take of one of them fails.
+// The machine's drive locks: each take and give-back goes into trace ("take NAME", "give NAME"),
+// where a test may interleave the drive's commands. A name in held (this connector's turn, or a
+// test's entry for another program's) cannot be taken.
 class FakeDriveTurnLocks final : public DriveTurnLocks {
   public:
-    std::unique_ptr<HeldDriveTurn> Take(const std::wstring& name, uint32_t timeoutMs) override;
-
+    std::unique_ptr<HeldDriveTurn> Take(const std::wstring& name, uint32_t) override {
+        if (!held.insert(name).second) {
+            return nullptr;
+        }
+        trace.push_back(L"take " + name);
+        return std::make_unique<Held>(this, name);
+    }
     std::vector<std::wstring> trace;
     std::set<std::wstring> held;
-    std::vector<uint32_t> waits;
 
   private:
-    class Held;
+    struct Held final : HeldDriveTurn {
+        Held(FakeDriveTurnLocks* l, std::wstring n) : locks(l), name(std::move(n)) {}
+        ~Held() override {
+            locks->held.erase(name);
+            locks->trace.push_back(L"give " + name);
+        }
+        FakeDriveTurnLocks* locks;
+        std::wstring name;
+    };
 };
 
 class FakeServicePresence final : public ServicePresence {
