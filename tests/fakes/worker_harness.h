@@ -28,7 +28,7 @@
 namespace kx7::test {
 
 struct ViewCall {
-    enum Kind { kLog, kLogLine, kSerial, kAppBox, kRefusalBox, kWorkerDone, kTreeErrorBox } kind;
+    enum Kind { kLog, kSerial, kAppBox, kRefusalBox, kWorkerDone, kTreeErrorBox } kind;
     std::wstring text;
     uint64_t atMs;
 };
@@ -42,10 +42,7 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
         logText = text;
         Add(ViewCall::kLog, text);
     }
-    void AddLogLine(const std::wstring& line) override {
-        logText += line;
-        Add(ViewCall::kLogLine, line);
-    }
+    void AddLogLine(const std::wstring& line) override { logText += line; }
     void SetDeviceSerialText(const std::wstring& text) override { Add(ViewCall::kSerial, text); }
     void ShowAppMessage(const std::wstring& text) override { Add(ViewCall::kAppBox, text); }
     void ShowRefusal(const std::wstring& text) override { Add(ViewCall::kRefusalBox, text); }
@@ -130,8 +127,7 @@ class FakeDriveTurnLocks final : public DriveTurnLocks {
     };
 };
 
-class FakeServicePresence final : public ServicePresence {
-  public:
+struct FakeServicePresence final : ServicePresence {
     bool HostPairServiceRunning() override { return running; }
     bool running = false;
 };
