@@ -132,7 +132,7 @@ CKX7AutoConnectorDlg::CKX7AutoConnectorDlg(bool hideMode, CWnd* parent)
         m_settings, *this,
         ConnectorServices{SystemClock(), SystemRegistry(), ConnectorDeviceInterfaces(),
                           SystemCodePage(), SystemShellLauncher(), &SystemFingerprintCollector(),
-                          &SystemEventLog()});
+                          &SystemEventLog(), &SystemDriveTurnLocks(), &SystemServicePresence()});
 }
 
 CKX7AutoConnectorDlg::~CKX7AutoConnectorDlg() {
@@ -470,6 +470,11 @@ bool CKX7AutoConnectorDlg::WaitForWorker(DWORD timeoutMs) {
 void CKX7AutoConnectorDlg::SetLogText(const std::wstring& text) {
     // From the worker thread: the window system hands the text to the control's own thread.
     ::SetWindowTextW(m_wndLog.m_hWnd, text.c_str());
+}
+
+void CKX7AutoConnectorDlg::AddLogLine(const std::wstring& line) {
+    // As the device tracking adds its lines, so both kinds stay in the log.
+    SetLogEditText(kx7::AppendLogLine(GetLogEditText(), line));
 }
 
 void CKX7AutoConnectorDlg::SetDeviceSerialText(const std::wstring& text) {

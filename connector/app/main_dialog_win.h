@@ -54,6 +54,7 @@ class CKX7AutoConnectorDlg : public CTrayDialog, public ConnectorView, public De
 
     // ConnectorView, called from the worker thread.
     void SetLogText(const std::wstring& text) override;
+    void AddLogLine(const std::wstring& line) override;
     void SetDeviceSerialText(const std::wstring& text) override;
     void ShowAppMessage(const std::wstring& text) override;
     void ShowRefusal(const std::wstring& text) override;

@@ -120,6 +120,11 @@ void AuditTrail::DriveNotServed(uint32_t eventId, const std::wstring& serial,
     Report(EventType::kWarning, eventId, {SerialText(serial), text});
 }
 
+void AuditTrail::DriveTurnNotTaken(const std::wstring& serial, uint32_t waitedMs) {
+    Report(EventType::kWarning, kEventTurnNotTaken,
+           {SerialText(serial), std::to_wstring(waitedMs / 1000)});
+}
+
 void AuditTrail::CleanupStarted(const std::wstring& toolPath) {
     Report(EventType::kInformation, kEventCleanupStarted, {toolPath});
 }

@@ -22,6 +22,7 @@ constexpr uint32_t kEventIdentityChanged = 2002;   // serial, item, registered a
 constexpr uint32_t kEventNotRegistered = 2003;     // serial, text shown
 constexpr uint32_t kEventFirmwareTooOld = 2004;    // serial, text shown
 constexpr uint32_t kEventInvalidDate = 2005;       // serial, text shown
+constexpr uint32_t kEventTurnNotTaken = 2006;      // serial, seconds waited
 constexpr uint32_t kEventCleanupStarted = 3000;    // tool path
 
 // Writes the events through log; without a log (a test that does not look) nothing is written.
@@ -50,6 +51,9 @@ class AuditTrail {
     // kEventNotRegistered, kEventFirmwareTooOld or kEventInvalidDate; serial may be empty where
     // no drive is known yet.
     void DriveNotServed(uint32_t eventId, const std::wstring& serial, const std::wstring& text);
+    // Another server held the drive's turn for longer than waitedMs, or its lock could not be
+    // had at all; the drive was left alone and the user is shown nothing.
+    void DriveTurnNotTaken(const std::wstring& serial, uint32_t waitedMs);
     void CleanupStarted(const std::wstring& toolPath);
 
   private:

@@ -12,6 +12,7 @@ namespace kx7::test {
 class SilentView : public ConnectorView {
   public:
     void SetLogText(const std::wstring&) override {}
+    void AddLogLine(const std::wstring&) override {}
     void SetDeviceSerialText(const std::wstring&) override {}
     void ShowAppMessage(const std::wstring&) override {}
     void ShowRefusal(const std::wstring&) override {}

@@ -77,7 +77,8 @@ Connector::Connector(uint32_t osVersion, FingerprintCollector* collector) {
     settings.m_nOsVersion = osVersion;
     state = std::make_unique<ConnectorState>(
         settings, view,
-        ConnectorServices{clock, registry, busInterfaces, codePage, shell, collector, &events});
+        ConnectorServices{clock, registry, busInterfaces, codePage, shell, collector, &events,
+                          &locks, &service});
     tree.InsertItem(0, L"OFFICE-PC", 0, 0);
     deviceTree = std::make_unique<DeviceTree>(
         DeviceTreeServices{tree, devices, view, *state, compare, g_noMessages});

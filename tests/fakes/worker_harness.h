@@ -9,7 +9,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connector/engine/worker/connector_state.h"
@@ -40,6 +42,7 @@ class RecordingView final : public ConnectorView, public DeviceTreeUi {
         logText = text;
         Add(ViewCall::kLog, text);
     }
+    void AddLogLine(const std::wstring& line) override { logText += line; }
     void SetDeviceSerialText(const std::wstring& text) override { Add(ViewCall::kSerial, text); }
     void ShowAppMessage(const std::wstring& text) override { Add(ViewCall::kAppBox, text); }
     void ShowRefusal(const std::wstring& text) override { Add(ViewCall::kRefusalBox, text); }
@@ -97,6 +100,38 @@ class RecordingEventLog final : public EventLog {
     }
 };
 
+// The machine's drive locks: each take and give-back goes into trace ("take NAME", "give NAME"),
+// where a test may interleave the drive's commands. A name in held (this connector's turn, or a
+// test's entry for another program's) cannot be taken.
+class FakeDriveTurnLocks final : public DriveTurnLocks {
+  public:
+    std::unique_ptr<HeldDriveTurn> Take(const std::wstring& name, uint32_t) override {
+        if (!held.insert(name).second) {
+            return nullptr;
+        }
+        trace.push_back(L"take " + name);
+        return std::make_unique<Held>(this, name);
+    }
+    std::vector<std::wstring> trace;
+    std::set<std::wstring> held;
+
+  private:
+    struct Held final : HeldDriveTurn {
+        Held(FakeDriveTurnLocks* l, std::wstring n) : locks(l), name(std::move(n)) {}
+        ~Held() override {
+            locks->held.erase(name);
+            locks->trace.push_back(L"give " + name);
+        }
+        FakeDriveTurnLocks* locks;
+        std::wstring name;
+    };
+};
+
+struct FakeServicePresence final : ServicePresence {
+    bool HostPairServiceRunning() override { return running; }
+    bool running = false;
+};
+
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
 HostFingerprint MatchingFingerprint();
 void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
@@ -131,6 +166,8 @@ class Connector {
     RecordingShell shell;
     RecordingView view{clock};
     RecordingEventLog events;
+    FakeDriveTurnLocks locks;
+    FakeServicePresence service;
     HostFingerprint fingerprint = MatchingFingerprint();
     std::unique_ptr<ConnectorState> state;
     // The window's device tracking, fed with the bus's notifications.

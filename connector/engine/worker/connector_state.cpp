@@ -12,6 +12,9 @@
 namespace kx7 {
 
 const wchar_t kRefusalCaption[] = L"KX7 HostPair Auto Connector";
+const wchar_t kServiceServesText[] =
+    L"The KX7 HostPair Auto Connector Service unlocks the drives on this PC; this program sends "
+    L"them nothing.";
 
 namespace {
 
@@ -194,8 +197,25 @@ void ConnectorState::EndRequest(uint32_t requestsAtStart) {
     }
 }
 
+// Asked at every pass rather than once at start-up: the service may be installed or started
+// while the connector runs. While it runs, the pass sends nothing to any drive, not even the
+// discovery's commands, and shows no box: the service serves the drives and tells the user.
+bool ConnectorState::ServiceServesTheDrives() {
+    const bool running =
+        services_.service != nullptr && services_.service->HostPairServiceRunning();
+    if (running && !serviceWasRunning_) {
+        view_.AddLogLine(std::wstring(kServiceServesText) + L"\r\n");
+    }
+    serviceWasRunning_ = running;
+    return running;
+}
+
 void ConnectorState::RunPass() {
     const uint32_t requestsAtStart = m_nConnectRequests;
+    if (ServiceServesTheDrives()) {
+        EndRequest(requestsAtStart);
+        return;
+    }
     if (!m_bRecordLoaded) {
         RegisteredPcRecord record;
         const bool loaded = LoadRegisteredRecord(services_.registry, &record);
@@ -274,6 +294,18 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
         return;
     }
 
+    // The turn is held from before the drive is opened until the last command has been
+    // answered, including the waits after the packet, so that another server finds the drive
+    // unlocked (its interface gone) or its refusal read; it is given back before any box.
+    // Declared before the drive, so the handle is closed before the turn is given back.
+    std::unique_ptr<HeldDriveTurn> turn;
+    if (services_.turnLocks != nullptr) {
+        turn = services_.turnLocks->Take(DriveTurnLockName(serial), kDriveTurnWaitMs);
+        if (!turn) {
+            audit_.DriveTurnNotTaken(serial, kDriveTurnWaitMs);
+            return;
+        }
+    }
     std::unique_ptr<ScsiPassThrough> drive = services_.interfaces.Open(path);
     if (!drive) {
         return;
@@ -311,6 +343,8 @@ void ConnectorState::DriveTurn(size_t slot, const RegisteredPcRecord& record,
     }
     clock.SleepMs(kRefusedWaitMs);
     const bool statusRead = ReadCommandStatus(*drive, clock, &answer);
+    drive.reset();
+    turn.reset();
     const std::wstring message = RefusalText(statusRead, answer);
     audit_.DriveRefused(serial, table.productId[slot], answer[0], message);
     view_.SetLogText(message);

@@ -21,6 +21,8 @@
 #include "connector/platform/registry.h"
 #include "connector/engine/settings.h"
 #include "connector/engine/worker/auth_packet.h"
+#include "connector/engine/worker/drive_turn_lock.h"
+#include "connector/engine/worker/service_presence.h"
 #include "connector/hostid/fingerprint.h"
 #include "connector/hostid/system_info.h"
 
@@ -40,6 +42,8 @@ constexpr uint8_t kMinFirmwareMajor = 1;
 constexpr uint8_t kMinFirmwareMinor = 19;
 
 extern const wchar_t kRefusalCaption[];  // "KX7 HostPair Auto Connector"
+// The log's line while the service serves the drives instead of this program.
+extern const wchar_t kServiceServesText[];
 
 // How the state reaches the window. The calls may come from the worker thread.
 class ConnectorView {
@@ -47,6 +51,8 @@ class ConnectorView {
     virtual ~ConnectorView() = default;
     // Replaces the whole text of the log edit.
     virtual void SetLogText(const std::wstring& text) = 0;
+    // Adds a line at the end of the log edit, after the device tracking's lines.
+    virtual void AddLogLine(const std::wstring& line) = 0;
     // Shows text in the Device Serial edit.
     virtual void SetDeviceSerialText(const std::wstring& text) = 0;
     // The application's message box: OK only, exclamation icon; returns once dismissed.
@@ -72,6 +78,11 @@ struct ConnectorServices {
     FingerprintCollector* collector = nullptr;
     // Where the turns' outcomes are written for the administrator; none, nothing is written.
     EventLog* events = nullptr;
+    // The machine-wide turn of each drive, shared with every other server on the PC; none, the
+    // turns take no lock (a test with a single server).
+    DriveTurnLocks* turnLocks = nullptr;
+    // Whether the service serves the drives instead; none, this program always does.
+    ServicePresence* service = nullptr;
 };
 
 class ConnectorState final : public DriveNodeTracking {
@@ -135,6 +146,9 @@ class ConnectorState final : public DriveNodeTracking {
     // The cleanup tool is wanted and an unlocked disk has been gone for long enough.
     bool CleanupDue() const;
     void RunPass();
+    // True when the service serves the drives, so this pass leaves them alone; says so in the
+    // log once each time the service is found running after it was not.
+    bool ServiceServesTheDrives();
     // Ends the pending request, unless another one was made since the pass began.
     void EndRequest(uint32_t requestsAtStart);
     void DriveTurn(size_t slot, const RegisteredPcRecord& record,
@@ -152,6 +166,8 @@ class ConnectorState final : public DriveNodeTracking {
     Guarded<HostFingerprint> m_fingerprint;
     Guarded<std::wstring> m_strDeviceSerial;
     DeviceTable m_deviceTable{};
+    // The worker's own: the service was running at the last pass, and the log has said so.
+    bool serviceWasRunning_ = false;
     // The worker's packet buffers live with the state, so there is nothing to allocate (and
     // nothing that could fail) once the program runs.
     std::array<uint8_t, kAuthBufferSize> plaintext_{};

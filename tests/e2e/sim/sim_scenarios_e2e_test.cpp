@@ -462,6 +462,10 @@ TEST(EventMessages, TheConnectorFormatsEachEvent) {
         {2005,
          L"No KX7 drive was unlocked: this PC's date is invalid.\r\nDevice serial: "
          L"%1\r\nMessage shown: %2\r\n"},
+        {2006,
+         L"A KX7 drive was left alone in this pass: another program on this PC was serving it "
+         L"for longer than %2 seconds, or its lock could not be opened.\r\nDevice serial: "
+         L"%1\r\n"},
         {3000,
          L"An unlocked KX7 drive was removed, and the registry cleanup tool was started: "
          L"%1\r\n"},

@@ -529,5 +529,64 @@ TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
     }
 }
 
+// A drive's machine-wide turn is held around its commands (marked *) and given back before the
+// box. A drive whose turn another program holds is left alone, with an event and no box.
+TEST(ConnectWorkerServers, TheTurnIsHeldWhileTalkingToTheDriveOnly) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& busy = c.AddRegisteredDrive('0');
+    sim::SimulatedDrive& refusing = c.AddRegisteredDrive('1');
+    refusing.SetHostPairEnabled(false);
+    const std::wstring lock = L"Global\\KX7HostPair.Drive.0123456789A1";
+    c.locks.held.insert(L"Global\\KX7HostPair.Drive.0123456789A0");
+    const wchar_t* names[] = {L"inquiry", L"announce", L"identity", L"command status",
+                              L"setup",   L"status",   L"timing",   L"packet"};
+    refusing.SetCommandHook([&](SimCommand command) {
+        const bool held = c.locks.held.count(lock) != 0;
+        c.locks.trace.push_back(names[static_cast<int>(command)] + std::wstring(held ? L"*" : L""));
+    });
+    c.view.onCall = [&](const ViewCall& call) {
+        if (call.kind == ViewCall::kRefusalBox) {
+            c.locks.trace.push_back(L"box");
+        }
+    };
+    c.bus.Plug(busy);
+    c.bus.Plug(refusing);
+    c.Start();
+    c.Run(20000);
+    EXPECT_EQ(c.locks.trace,
+              (std::vector<std::wstring>{L"identity", L"inquiry", L"take " + lock, L"status*",
+                                         L"setup*", L"announce*", L"timing*", L"announce*",
+                                         L"packet*", L"command status*", L"give " + lock, L"box"}));
+    EXPECT_EQ(busy.CountOf(SimCommand::kReadDeviceStatus), 0u);
+    EXPECT_EQ(c.events.lines[0], L"2006 W 0123456789A0|10");
+    EXPECT_EQ(c.view.Texts(ViewCall::kAppBox).size(), 0u);
+}
+
+// While the service runs, passes send nothing to any drive and show one line in the log, after
+// the device lines; once it has stopped, a Reconnect serves the drives.
+TEST(ConnectWorkerServers, WhileTheServiceRunsNoDriveIsTouched) {
+    Connector c;
+    StoreRecord(c.registry, c.fingerprint, false);
+    sim::SimulatedDrive& drive = c.AddRegisteredDrive('1');
+    c.service.running = true;
+    c.bus.Plug(drive);
+    c.Start();
+    c.At(10000, [&] { c.state->RequestReconnect(); });
+    std::wstring logWhileRunning;
+    c.At(20000, [&] {
+        EXPECT_EQ(drive.CountOf(SimCommand::kReadIdentity), 0u);
+        logWhileRunning = c.view.logText;
+        c.service.running = false;
+        c.state->RequestReconnect();
+    });
+    c.Run(40000);
+    EXPECT_EQ(logWhileRunning,
+              L"Adding USB\\VID_6B2F&PID_1180\\0123456789A1\r\nThe KX7 HostPair "
+              L"Auto Connector Service unlocks the drives on this PC; this program "
+              L"sends them nothing.\r\n");
+    EXPECT_TRUE(drive.unlocked());
+}
+
 }  // namespace
 }  // namespace kx7::test

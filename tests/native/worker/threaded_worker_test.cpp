@@ -35,6 +35,7 @@ class FastClock final : public Clock {
 class CountingView final : public ConnectorView {
   public:
     void SetLogText(const std::wstring&) override {}
+    void AddLogLine(const std::wstring&) override {}
     void SetDeviceSerialText(const std::wstring&) override {}
     void ShowAppMessage(const std::wstring&) override { ++appBoxes; }
     void ShowRefusal(const std::wstring& text) override {
