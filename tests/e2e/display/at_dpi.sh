@@ -29,9 +29,16 @@ shift
 dpi=$1 exe=$3 shots=$4
 "$wine" wineboot -i >/dev/null 2>&1
 wineserver -w
-"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -w
+# On a loaded machine a write right after the prefix's first start has been seen to go missing:
+# the value is read back, and written again until it is there.
+hex=$(printf '0x%x' "$dpi")
+for _ in 1 2 3 4 5; do
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+    "$wine" reg query 'HKCU\Control Panel\Desktop' /v LogPixels 2>/dev/null | grep -qi "$hex" && break
+    sleep 1
+done
 rm -f "$shots"/*-"${dpi}"dpi.ppm
 KX7_DPI=$dpi KX7_SHOT_DIR=$("$wine" winepath -w "$shots" 2>/dev/null) "$wine" "$exe" --gtest_color=no
 status=$?
