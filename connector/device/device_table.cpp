@@ -99,6 +99,10 @@ int DiscoverDrives(DiscoveryContext& context, const InterfaceGuid& interfaceClas
         if (path.size() >= kDevicePathChars || path.find(L'\0') != std::wstring::npos) {
             continue;
         }
+        std::shared_ptr<void> turn;
+        if (context.takeTurn && !(turn = context.takeTurn(path))) {
+            continue;
+        }
         std::unique_ptr<ScsiPassThrough> drive = context.interfaces.Open(path);
         if (drive == nullptr) {
             continue;
@@ -110,7 +114,7 @@ int DiscoverDrives(DiscoveryContext& context, const InterfaceGuid& interfaceClas
             table->interfaceKind[admitted] = kind;
             ++admitted;
         }
-        // The handle is closed here, before the next candidate is opened.
+        // The handle is closed here, and the turn given back, before the next candidate.
     }
 
     for (size_t slot = 0; slot < admitted; ++slot) {

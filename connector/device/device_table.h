@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "connector/device/device_interfaces.h"
 #include "connector/device/scsi_pass_through.h"
@@ -35,11 +37,17 @@ struct DeviceTable {
 };
 
 // What discovery needs from the platform.
+// Held while discovery talks to the candidate at path, so that no other server talks to the
+// drive meanwhile; null when the drive cannot be had now, which leaves it out of this pass.
+using CandidateTurn = std::function<std::shared_ptr<void>(const std::wstring& path)>;
+
 struct DiscoveryContext {
     DeviceInterfaces& interfaces;
     Clock& clock;
     Registry& registry;
     AnsiCodePage& codePage;
+    // Empty: the candidates are talked to without taking a turn.
+    CandidateTurn takeTurn = nullptr;
 };
 
 // Refills the table from slot 0 with the admitted drives of the interface class and reads the

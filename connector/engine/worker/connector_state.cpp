@@ -242,6 +242,19 @@ void ConnectorState::RunPass() {
     if (m_nDriveNodes > m_nUnlockedDisks || g_bRescanRequested) {
         DiscoveryContext context{services_.interfaces, services_.clock, services_.registry,
                                  services_.codePage};
+        // Discovery's own commands to a drive are a turn too: another server's status read
+        // after its packet must not get the answer to our inquiry.
+        if (services_.turnLocks != nullptr) {
+            context.takeTurn = [this](const std::wstring& path) -> std::shared_ptr<void> {
+                const std::wstring serial = DeviceSerialFromPath(path);
+                std::shared_ptr<HeldDriveTurn> turn =
+                    services_.turnLocks->Take(DriveTurnLockName(serial), kDriveTurnWaitMs);
+                if (!turn) {
+                    audit_.DriveTurnNotTaken(serial, kDriveTurnWaitMs);
+                }
+                return turn;
+            };
+        }
         m_nDriveCount = DiscoverDrives(context, kGuidDevinterfaceCdrom, &m_deviceTable);
         g_bRescanRequested = 0;
     }

@@ -529,8 +529,9 @@ TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
     }
 }
 
-// A drive's machine-wide turn is held around its commands (marked *) and given back before the
-// box. A drive whose turn another program holds is left alone, with an event and no box.
+// A drive's machine-wide turn is held around its commands (marked *), discovery's included, and
+// given back before the box. A drive whose turn another program holds is left alone, with an
+// event and no box.
 TEST(ConnectWorkerServers, TheTurnIsHeldWhileTalkingToTheDriveOnly) {
     Connector c;
     StoreRecord(c.registry, c.fingerprint, false);
@@ -555,10 +556,11 @@ TEST(ConnectWorkerServers, TheTurnIsHeldWhileTalkingToTheDriveOnly) {
     c.Start();
     c.Run(20000);
     EXPECT_EQ(c.locks.trace,
-              (std::vector<std::wstring>{L"identity", L"inquiry", L"take " + lock, L"status*",
-                                         L"setup*", L"announce*", L"timing*", L"announce*",
-                                         L"packet*", L"command status*", L"give " + lock, L"box"}));
-    EXPECT_EQ(busy.CountOf(SimCommand::kReadDeviceStatus), 0u);
+              (std::vector<std::wstring>{L"take " + lock, L"identity*", L"inquiry*",
+                                         L"give " + lock, L"take " + lock, L"status*", L"setup*",
+                                         L"announce*", L"timing*", L"announce*", L"packet*",
+                                         L"command status*", L"give " + lock, L"box"}));
+    EXPECT_EQ(busy.CountOf(SimCommand::kReadIdentity), 0u);
     EXPECT_EQ(c.events.lines[0], L"2006 W 0123456789A0|10");
     EXPECT_EQ(c.view.Texts(ViewCall::kAppBox).size(), 0u);
 }
