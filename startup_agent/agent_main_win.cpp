@@ -22,65 +22,8 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's text is UTF-16"
 
 const wchar_t kRunAsVerb[] = L"runas";
 const wchar_t kHideParameter[] = L"/HIDE";
-// A target's command line: its quoted path and " /HIDE".
-constexpr size_t kLineForPathChars =
-    1 + kPathChars + 1 + 1 + sizeof(kHideParameter) / sizeof(wchar_t);
 // The longest command line the system hands a program: 32767 characters and the terminator.
 constexpr size_t kArgumentChars = 32768;
-
-// Whether this process already has the rights the target asks for. The query is unknown
-// before Vista, and a failed one means not elevated: the shell is asked, as it always was.
-bool RunsElevated(const AgentCalls& calls) {
-    HANDLE token = nullptr;
-    if (!calls.pfnOpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    const bool elevated =
-        calls.pfnGetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
-        elevation.TokenIsElevated != 0;
-    calls.pfnCloseHandle(token);
-    return elevated;
-}
-
-// An elevated process that asks the shell to start a program has the verb looked up in the
-// file classes, which merge the user's own, writable ones: that lookup could run a program of
-// the user's choosing with the rights the agent holds. The target is started by its full path
-// instead, as the system itself would start it, with what the shell would have passed.
-void StartDirectly(const wchar_t* path, bool hide, const AgentCalls& calls) {
-    // Quoted, so that the target reads a path with spaces as its own name and nothing more.
-    wchar_t line[kLineForPathChars];
-    size_t length = 0;
-    line[length++] = L'"';
-    for (const wchar_t* c = path; *c != L'\0' && length < kPathChars; ++c) {
-        line[length++] = *c;
-    }
-    line[length++] = L'"';
-    if (hide) {
-        line[length++] = L' ';
-        for (const wchar_t* c = kHideParameter; *c != L'\0'; ++c) {
-            line[length++] = *c;
-        }
-    }
-    line[length] = L'\0';
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof(process));
-    if (!calls.pfnCreateProcessW(path, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &process)) {
-        // A missing target ends the agent like a start does: there is no one to tell.
-        (void)calls.pfnGetLastError();
-        return;
-    }
-    // The target is never waited for.
-    calls.pfnCloseHandle(process.hThread);
-    calls.pfnCloseHandle(process.hProcess);
-}
 
 void StartThroughShell(const wchar_t* path, bool hide, bool elevate, const AgentCalls& calls) {
     SHELLEXECUTEINFOW info;
@@ -102,9 +45,12 @@ void StartThroughShell(const wchar_t* path, bool hide, bool elevate, const Agent
 
 }  // namespace
 
-const AgentCalls kSystemCalls = {::Sleep,          GetWindowsVersionWord, ::ShellExecuteExW,
-                                 ::GetLastError,   ::OpenProcessToken,    ::GetTokenInformation,
-                                 ::CreateProcessW, ::CloseHandle};
+const AgentCalls kSystemCalls = {
+    ::Sleep,
+    GetWindowsVersionWord,
+    ::ShellExecuteExW,
+    ::GetLastError,
+    {::OpenProcessToken, ::GetTokenInformation, ::CreateProcessW, ::CloseHandle}};
 
 DWORD GetWindowsVersionWord() {
     OSVERSIONINFOEXW info;
@@ -149,8 +95,13 @@ int AgentMain(const wchar_t* arguments, const AgentCalls& calls) {
     const bool hide = parsed.bHide != 0;
     // Before Vista there is no elevation to have or to ask for, and nothing is queried.
     const bool elevate = calls.pfnGetWindowsVersionWord() >= kFirstElevatingVersion;
-    if (elevate && RunsElevated(calls)) {
-        StartDirectly(path, hide, calls);
+    // An agent that has the rights already (a log-on task with the highest privileges) starts
+    // the target itself: see direct_start_win.h.
+    if (elevate && RunsElevated(calls.direct)) {
+        if (!StartDirectly(calls.direct, path, hide ? kHideParameter : nullptr, SW_SHOWNORMAL)) {
+            // A missing target ends the agent like a start does: there is no one to tell.
+            (void)calls.pfnGetLastError();
+        }
     } else {
         StartThroughShell(path, hide, elevate, calls);
     }

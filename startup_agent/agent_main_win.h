@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "connector/platform/direct_start_win.h"
+
 namespace kx7 {
 namespace agent {
 
@@ -15,14 +17,7 @@ struct AgentCalls {
     DWORD (*pfnGetWindowsVersionWord)();
     BOOL(WINAPI* pfnShellExecuteExW)(SHELLEXECUTEINFOW* info);
     DWORD(WINAPI* pfnGetLastError)();
-    BOOL(WINAPI* pfnOpenProcessToken)(HANDLE process, DWORD access, HANDLE* token);
-    BOOL(WINAPI* pfnGetTokenInformation)
-    (HANDLE token, TOKEN_INFORMATION_CLASS kind, void* information, DWORD size, DWORD* returned);
-    BOOL(WINAPI* pfnCreateProcessW)
-    (const wchar_t* application, wchar_t* commandLine, SECURITY_ATTRIBUTES* processAttributes,
-     SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
-     const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process);
-    BOOL(WINAPI* pfnCloseHandle)(HANDLE handle);
+    DirectStartCalls direct;
 };
 
 // The running system's calls of those names, and GetWindowsVersionWord.

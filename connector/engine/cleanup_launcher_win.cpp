@@ -44,8 +44,11 @@ class ShellApartment {
 }  // namespace
 
 const CleanupShellCalls kSystemCleanupShellCalls = {
-    ::ShellExecuteW,    ::ShellExecuteExW,     ::CoInitializeEx, ::CoUninitialize,
-    ::OpenProcessToken, ::GetTokenInformation, ::CreateProcessW, ::CloseHandle};
+    ::ShellExecuteW,
+    ::ShellExecuteExW,
+    ::CoInitializeEx,
+    ::CoUninitialize,
+    {::OpenProcessToken, ::GetTokenInformation, ::CreateProcessW, ::CloseHandle}};
 
 bool Win32ShellLauncher::GetModulePath(std::wstring* path) {
     wchar_t buffer[kModulePathChars];
@@ -60,47 +63,11 @@ bool Win32ShellLauncher::GetModulePath(std::wstring* path) {
     return true;
 }
 
-// The connector asks for administrator rights, so from Vista on it has them: its token says
-// so. Before Vista the query is unknown and fails, and the shell is asked as it always was.
-bool Win32ShellLauncher::RunsElevated() const {
-    HANDLE token = nullptr;
-    if (!calls_.pfnOpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    const bool elevated = calls_.pfnGetTokenInformation(token, TokenElevation, &elevation,
-                                                        sizeof(elevation), &size) &&
-                          elevation.TokenIsElevated != 0;
-    calls_.pfnCloseHandle(token);
-    return elevated;
-}
-
-// An elevated process that asks the shell to start a program has the verb looked up in the
-// file classes, which merge the user's own, writable ones: that lookup could run a program of
-// the user's choosing with our rights. Started by its full path instead, quoted as the system
-// quotes a program's own name, hidden, and not waited for.
-bool Win32ShellLauncher::StartHidden(const std::wstring& file) const {
-    std::wstring line = L"\"" + file + L"\"";
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof(process));
-    if (!calls_.pfnCreateProcessW(file.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                  nullptr, &startup, &process)) {
-        return false;
-    }
-    calls_.pfnCloseHandle(process.hThread);
-    calls_.pfnCloseHandle(process.hProcess);
-    return true;
-}
-
+// The connector asks for administrator rights, so from Vista on it has them and starts the tool
+// itself (see direct_start_win.h), hidden; before Vista the shell is asked as it always was.
 bool Win32ShellLauncher::ShellOpenHidden(const std::wstring& file) {
-    if (RunsElevated()) {
-        return StartHidden(file);
+    if (RunsElevated(calls_.direct)) {
+        return StartDirectly(calls_.direct, file.c_str(), nullptr, SW_HIDE);
     }
     // ShellExecuteW reports a failure by its result alone and shows no box of its own, so the
     // older systems' start needs no flags to keep the worker from waiting on one.
@@ -112,8 +79,8 @@ bool Win32ShellLauncher::ShellOpenHidden(const std::wstring& file) {
 }
 
 bool Win32ShellLauncher::ShellRunAsHidden(WindowHandle owner, const std::wstring& file) {
-    if (RunsElevated()) {
-        return StartHidden(file);
+    if (RunsElevated(calls_.direct)) {
+        return StartDirectly(calls_.direct, file.c_str(), nullptr, SW_HIDE);
     }
     SHELLEXECUTEINFOW info;
     ZeroMemory(&info, sizeof(info));

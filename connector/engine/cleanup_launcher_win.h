@@ -10,6 +10,7 @@
 #include <string>
 
 #include "connector/engine/cleanup_launcher.h"
+#include "connector/platform/direct_start_win.h"
 
 namespace kx7 {
 
@@ -19,14 +20,7 @@ struct CleanupShellCalls {
     BOOL(WINAPI* pfnShellExecuteExW)(SHELLEXECUTEINFOW* info);
     HRESULT(WINAPI* pfnCoInitializeEx)(LPVOID reserved, DWORD flags);
     void(WINAPI* pfnCoUninitialize)();
-    BOOL(WINAPI* pfnOpenProcessToken)(HANDLE process, DWORD access, HANDLE* token);
-    BOOL(WINAPI* pfnGetTokenInformation)
-    (HANDLE token, TOKEN_INFORMATION_CLASS kind, void* information, DWORD size, DWORD* returned);
-    BOOL(WINAPI* pfnCreateProcessW)
-    (const wchar_t* application, wchar_t* commandLine, SECURITY_ATTRIBUTES* processAttributes,
-     SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
-     const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* process);
-    BOOL(WINAPI* pfnCloseHandle)(HANDLE handle);
+    DirectStartCalls direct;
 };
 
 // The running system's calls of those names.
@@ -52,9 +46,6 @@ class Win32ShellLauncher final : public ShellLauncher {
     bool ShellRunAsHidden(WindowHandle owner, const std::wstring& file) override;
 
   private:
-    bool RunsElevated() const;
-    bool StartHidden(const std::wstring& file) const;
-
     const CleanupShellCalls calls_;
 };
 
