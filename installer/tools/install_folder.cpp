@@ -78,6 +78,20 @@ bool BadComponent(const std::wstring& component) {
     return false;
 }
 
+// A real folder (not a file, not a name that leads elsewhere) of a trusted owner.
+FolderVerdict JudgeKindAndOwner(const FolderState& state) {
+    if (!state.isDirectory) {
+        return FolderVerdict::kNotADirectory;
+    }
+    if (state.isReparsePoint) {
+        return FolderVerdict::kReparsePoint;
+    }
+    if (!state.ownerTrusted) {
+        return FolderVerdict::kUntrustedOwner;
+    }
+    return FolderVerdict::kAccepted;
+}
+
 }  // namespace
 
 FolderVerdict JudgePath(const std::wstring& folder) {
@@ -100,14 +114,9 @@ FolderVerdict JudgePath(const std::wstring& folder) {
 }
 
 FolderVerdict JudgeFolderAbove(const FolderState& state, bool isRoot) {
-    if (!state.isDirectory) {
-        return FolderVerdict::kNotADirectory;
-    }
-    if (state.isReparsePoint) {
-        return FolderVerdict::kReparsePoint;
-    }
-    if (!state.ownerTrusted) {
-        return FolderVerdict::kUntrustedOwner;
+    const FolderVerdict kind = JudgeKindAndOwner(state);
+    if (kind != FolderVerdict::kAccepted) {
+        return kind;
     }
     if (OthersHold(state, isRoot ? kReplaces : kReplaces | kDelete)) {
         return FolderVerdict::kReplaceableAbove;
@@ -117,14 +126,9 @@ FolderVerdict JudgeFolderAbove(const FolderState& state, bool isRoot) {
 
 FolderVerdict JudgeExistingFolder(const FolderState& state, const std::vector<FolderEntry>& entries,
                                   std::wstring* offending) {
-    if (!state.isDirectory) {
-        return FolderVerdict::kNotADirectory;
-    }
-    if (state.isReparsePoint) {
-        return FolderVerdict::kReparsePoint;
-    }
-    if (!state.ownerTrusted) {
-        return FolderVerdict::kUntrustedOwner;
+    const FolderVerdict kind = JudgeKindAndOwner(state);
+    if (kind != FolderVerdict::kAccepted) {
+        return kind;
     }
     // Files of ours are replaced by the install. A cleanup tool is started with administrator
     // rights, so it may stay only where nobody else could have put it.
