@@ -2,12 +2,10 @@
 
 #include <dbt.h>
 
-#include <cstddef>
-#include <cstring>
-
 #include "connector/app/device_seams_win.h"
 #include "connector/app/resource.h"
 #include "connector/app/startup.h"
+#include "connector/devtree/device_broadcast_win.h"
 #include "connector/engine/cleanup_launcher.h"
 #include "connector/hostid/system_info.h"
 #include "connector/platform/clock.h"
@@ -15,6 +13,7 @@
 #include "connector/platform/end_connector_message.h"
 #include "connector/platform/event_log.h"
 #include "connector/platform/guid_win.h"
+#include "connector/platform/program_version_win.h"
 #include "connector/platform/registry.h"
 #include "connector/platform/setupapi_win.h"
 #include "connector/platform/system_message.h"
@@ -40,53 +39,6 @@ constexpr DWORD kInitialSettleSleepMs = 2000;
 // ends a program itself.
 constexpr DWORD kSessionEndWorkerWaitMs = 1500;
 constexpr DWORD kComputerNameChars = 260;
-
-static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "the filter record is 32 bytes");
-static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == 28,
-              "the interface name follows the class GUID");
-static_assert(DBT_DEVTYP_DEVICEINTERFACE == 5, "device interface broadcasts");
-
-// The interface name of a broadcast, read no further than the record the system sent.
-bool InterfaceNameOf(LPARAM data, std::wstring* name) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
-        return false;
-    }
-    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
-    if (header->dbch_size < nameOffset) {
-        return false;
-    }
-    const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(data);
-    const size_t units = (header->dbch_size - nameOffset) / sizeof(wchar_t);
-    name->clear();
-    for (size_t i = 0; i < units && record->dbcc_name[i] != L'\0'; ++i) {
-        name->push_back(record->dbcc_name[i]);
-    }
-    return true;
-}
-
-// The version the program's version resource states, as "2.0.5.3". Read from the resource
-// itself: the version DLL that would parse it is not one of the system's known DLLs.
-std::wstring ProgramVersion() {
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    HGLOBAL loaded = info != nullptr ? LoadResource(module, info) : nullptr;
-    const auto* data = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-    const DWORD size = info != nullptr ? SizeofResource(module, info) : 0;
-    // The fixed part follows the block's header and key at a 32-bit boundary; its signature
-    // marks it.
-    for (DWORD at = 0; data != nullptr && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
-        VS_FIXEDFILEINFO fixed;
-        std::memcpy(&fixed, data + at, sizeof(fixed));
-        if (fixed.dwSignature == VS_FFI_SIGNATURE) {
-            return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." +
-                   std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
-                   std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." +
-                   std::to_wstring(LOWORD(fixed.dwFileVersionLS));
-        }
-    }
-    return std::wstring();
-}
 
 // Waits up to timeoutMs for handle while serving what other threads send to this thread's
 // windows: the worker writes the log and the serial line through such calls, and would stop at
@@ -328,7 +280,7 @@ LRESULT CKX7AutoConnectorDlg::OnDeviceChange(WPARAM event, LPARAM data) {
     if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) &&
         m_deviceTree != nullptr) {
         std::wstring name;
-        if (InterfaceNameOf(data, &name)) {
+        if (InterfaceNameOf(reinterpret_cast<const void*>(data), &name)) {
             m_deviceTree->UpdateDeviceTree(
                 name, event == DBT_DEVICEARRIVAL ? DeviceEvent::kArrival : DeviceEvent::kRemoval);
         }

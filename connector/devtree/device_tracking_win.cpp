@@ -1,5 +1,10 @@
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <cstddef>
+
+#include "connector/devtree/device_broadcast_win.h"
 #include "connector/devtree/device_tracking.h"
 
 namespace kx7 {
@@ -15,6 +20,29 @@ class Win32TextComparer final : public TextComparer {
 };
 
 }  // namespace
+
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "the filter record is 32 bytes");
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == 28,
+              "the interface name follows the class GUID");
+static_assert(DBT_DEVTYP_DEVICEINTERFACE == 5, "device interface broadcasts");
+
+bool InterfaceNameOf(const void* broadcast, std::wstring* name) {
+    const auto* header = static_cast<const DEV_BROADCAST_HDR*>(broadcast);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        return false;
+    }
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    if (header->dbch_size < nameOffset) {
+        return false;
+    }
+    const auto* record = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(broadcast);
+    const size_t units = (header->dbch_size - nameOffset) / sizeof(wchar_t);
+    name->clear();
+    for (size_t i = 0; i < units && record->dbcc_name[i] != L'\0'; ++i) {
+        name->push_back(record->dbcc_name[i]);
+    }
+    return true;
+}
 
 TextComparer& SystemTextComparer() {
     static Win32TextComparer compare;

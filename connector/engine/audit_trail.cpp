@@ -129,4 +129,20 @@ void AuditTrail::CleanupStarted(const std::wstring& toolPath) {
     Report(EventType::kInformation, kEventCleanupStarted, {toolPath});
 }
 
+void AuditTrail::ServiceStarted(const std::wstring& version) {
+    Report(EventType::kInformation, kEventServiceStarted, {version});
+}
+
+void AuditTrail::ServiceEnded(const std::wstring& version) {
+    Report(EventType::kInformation, kEventServiceEnded, {version});
+}
+
+void AuditTrail::ServiceNotStarted(const std::wstring& step, const std::wstring& reason) {
+    Report(EventType::kWarning, kEventServiceNotStarted, {step, reason});
+}
+
+void AuditTrail::NoConsoleUser() {
+    Report(EventType::kWarning, kEventNoConsoleUser, {});
+}
+
 }  // namespace kx7

@@ -14,16 +14,20 @@
 
 namespace kx7 {
 
-constexpr uint32_t kEventConnectorStarted = 1000;  // version, hide mode
-constexpr uint32_t kEventConnectorEnded = 1001;    // version, hide mode
-constexpr uint32_t kEventDriveUnlocked = 2000;     // serial, product, firmware, binding mask
-constexpr uint32_t kEventDriveRefused = 2001;      // serial, product, refusal code, text shown
-constexpr uint32_t kEventIdentityChanged = 2002;   // serial, item, registered and current value
-constexpr uint32_t kEventNotRegistered = 2003;     // serial, text shown
-constexpr uint32_t kEventFirmwareTooOld = 2004;    // serial, text shown
-constexpr uint32_t kEventInvalidDate = 2005;       // serial, text shown
-constexpr uint32_t kEventTurnNotTaken = 2006;      // serial, seconds waited
-constexpr uint32_t kEventCleanupStarted = 3000;    // tool path
+constexpr uint32_t kEventConnectorStarted = 1000;   // version, hide mode
+constexpr uint32_t kEventConnectorEnded = 1001;     // version, hide mode
+constexpr uint32_t kEventServiceStarted = 1002;     // version
+constexpr uint32_t kEventServiceEnded = 1003;       // version
+constexpr uint32_t kEventServiceNotStarted = 1004;  // what failed, the system's reason
+constexpr uint32_t kEventDriveUnlocked = 2000;      // serial, product, firmware, binding mask
+constexpr uint32_t kEventDriveRefused = 2001;       // serial, product, refusal code, text shown
+constexpr uint32_t kEventIdentityChanged = 2002;    // serial, item, registered and current value
+constexpr uint32_t kEventNotRegistered = 2003;      // serial, text shown
+constexpr uint32_t kEventFirmwareTooOld = 2004;     // serial, text shown
+constexpr uint32_t kEventInvalidDate = 2005;        // serial, text shown
+constexpr uint32_t kEventTurnNotTaken = 2006;       // serial, seconds waited
+constexpr uint32_t kEventNoConsoleUser = 2007;      // nothing
+constexpr uint32_t kEventCleanupStarted = 3000;     // tool path
 
 // Writes the events through log; without a log (a test that does not look) nothing is written.
 class AuditTrail {
@@ -55,6 +59,12 @@ class AuditTrail {
     // had at all; the drive was left alone and the user is shown nothing.
     void DriveTurnNotTaken(const std::wstring& serial, uint32_t waitedMs);
     void CleanupStarted(const std::wstring& toolPath);
+    // The service: its start and end, a start that failed, and a pass with nobody logged on at
+    // the console, whose drives it therefore leaves alone.
+    void ServiceStarted(const std::wstring& version);
+    void ServiceEnded(const std::wstring& version);
+    void ServiceNotStarted(const std::wstring& step, const std::wstring& reason);
+    void NoConsoleUser();
 
   private:
     void Report(EventType type, uint32_t eventId, std::vector<std::wstring> strings);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
 namespace kx7 {
 
 // Narrows the process's DLL search to the system folder where the loader can do so (Windows 7
@@ -20,5 +22,15 @@ HMODULE LoadSystemLibrary(const wchar_t* fileName);
 // The same through the full path from GetSystemDirectoryW only, as on a loader without search
 // flags. Null on failure, or when the path would not fit.
 HMODULE LoadSystemLibraryByPath(const wchar_t* fileName);
+
+// Sets *entry to the call name of a DLL loaded as above. Declared is the type of the header's
+// own declaration, taken with decltype without referring to the function (which would import
+// it): an entry written with another calling convention or other parameters does not compile.
+template <typename Declared, typename Fn>
+bool ResolveSystemCall(HMODULE module, const char* name, Fn* entry) {
+    static_assert(std::is_same<Declared, Fn>::value, "the entry's type is the header's");
+    *entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return *entry != nullptr;
+}
 
 }  // namespace kx7

@@ -27,7 +27,8 @@ constexpr uint32_t kKeyWow64_64Key = 0x0100;
 // KEY_READ | KEY_WRITE: what the connector asks for on its own keys under HKEY_CURRENT_USER.
 constexpr uint32_t kKeyReadWrite = 0x2001F;
 
-enum class RegRoot { kCurrentUser, kLocalMachine };
+// kUsers holds the hive of every user who is logged on, each under the text of its SID.
+enum class RegRoot { kCurrentUser, kLocalMachine, kUsers };
 
 // An open key; 0 is no key.
 using RegKey = std::uintptr_t;

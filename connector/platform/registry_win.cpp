@@ -6,7 +6,15 @@ namespace kx7 {
 namespace {
 
 HKEY RootKey(RegRoot root) {
-    return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    switch (root) {
+        case RegRoot::kLocalMachine:
+            return HKEY_LOCAL_MACHINE;
+        case RegRoot::kUsers:
+            return HKEY_USERS;
+        case RegRoot::kCurrentUser:
+            break;
+    }
+    return HKEY_CURRENT_USER;
 }
 
 class Win32Registry final : public Registry {

@@ -1,24 +1,12 @@
 #include "connector/platform/setupapi_win.h"
 
-#include <type_traits>
-
 #include "connector/platform/dll_search_win.h"
 
 namespace kx7 {
 namespace {
 
-// Declared is the type of the header's own declaration, taken without referring to the
-// function (which would import it): an entry written with another calling convention or
-// other parameters does not compile.
-template <typename Declared, typename Fn>
-bool Resolve(HMODULE module, const char* name, Fn* entry) {
-    static_assert(std::is_same<Declared, Fn>::value, "the entry's type is the header's");
-    *entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    return *entry != nullptr;
-}
-
 #define KX7_RESOLVE(member) \
-    Resolve<decltype(&::SetupDi##member)>(module, "SetupDi" #member, &found.member)
+    ResolveSystemCall<decltype(&::SetupDi##member)>(module, "SetupDi" #member, &found.member)
 
 struct Resolved {
     SetupApi table{};

@@ -210,9 +210,18 @@ bool ConnectorState::ServiceServesTheDrives() {
     return running;
 }
 
+bool ConnectorState::NobodyAtTheConsole() {
+    const bool nobody = services_.console != nullptr && !services_.console->UserAtConsole();
+    if (nobody && !nobodyWasAtTheConsole_) {
+        audit_.NoConsoleUser();
+    }
+    nobodyWasAtTheConsole_ = nobody;
+    return nobody;
+}
+
 void ConnectorState::RunPass() {
     const uint32_t requestsAtStart = m_nConnectRequests;
-    if (ServiceServesTheDrives()) {
+    if (ServiceServesTheDrives() || NobodyAtTheConsole()) {
         EndRequest(requestsAtStart);
         return;
     }

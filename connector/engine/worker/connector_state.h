@@ -83,6 +83,8 @@ struct ConnectorServices {
     DriveTurnLocks* turnLocks = nullptr;
     // Whether the service serves the drives instead; none, this program always does.
     ServicePresence* service = nullptr;
+    // The service's: passes run only while somebody is logged on at the console; none, always.
+    ConsoleUserPresence* console = nullptr;
 };
 
 class ConnectorState final : public DriveNodeTracking {
@@ -149,6 +151,9 @@ class ConnectorState final : public DriveNodeTracking {
     // True when the service serves the drives, so this pass leaves them alone; says so in the
     // log once each time the service is found running after it was not.
     bool ServiceServesTheDrives();
+    // True when the service has nobody at the console to serve; writes that to the event log
+    // once each time it is found after there was somebody.
+    bool NobodyAtTheConsole();
     // Ends the pending request, unless another one was made since the pass began.
     void EndRequest(uint32_t requestsAtStart);
     void DriveTurn(size_t slot, const RegisteredPcRecord& record,
@@ -168,6 +173,7 @@ class ConnectorState final : public DriveNodeTracking {
     DeviceTable m_deviceTable{};
     // The worker's own: the service was running at the last pass, and the log has said so.
     bool serviceWasRunning_ = false;
+    bool nobodyWasAtTheConsole_ = false;
     // The worker's packet buffers live with the state, so there is nothing to allocate (and
     // nothing that could fail) once the program runs.
     std::array<uint8_t, kAuthBufferSize> plaintext_{};

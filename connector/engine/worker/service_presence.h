@@ -18,6 +18,14 @@ class ServicePresence {
     virtual bool HostPairServiceRunning() = 0;
 };
 
+// Whether somebody is logged on at the console. The service serves the drives with the record
+// of that user alone, so with nobody there it leaves every drive locked.
+class ConsoleUserPresence {
+  public:
+    virtual ~ConsoleUserPresence() = default;
+    virtual bool UserAtConsole() = 0;
+};
+
 // Asks the service control manager; only the Win32 build provides it.
 ServicePresence& SystemServicePresence();
 
