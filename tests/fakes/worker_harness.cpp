@@ -8,7 +8,7 @@
 namespace kx7::test {
 namespace {
 
-const wchar_t kPcInfo[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
+const wchar_t kPcInfoPath[] = L"SOFTWARE\\Stonevault\\KX7EntryPCAgent\\PCInfo";
 
 class NoMessages final : public SystemMessages {
   public:
@@ -32,16 +32,17 @@ HostFingerprint MatchingFingerprint() {
     return fp;
 }
 
-void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry) {
-    const RegRoot hkcu = RegRoot::kCurrentUser;
-    registry.SetDwordValue(hkcu, kPcInfo, L"NICIndex", 1);
-    registry.SetString(hkcu, kPcInfo, L"NICDescription", fp.m_strNicDescription);
-    registry.SetString(hkcu, kPcInfo, L"MACID", fp.m_strMacId);
-    registry.SetString(hkcu, kPcInfo, L"DIskSerial", fp.m_strDiskSerial);
-    registry.SetString(hkcu, kPcInfo, L"ComputerName", fp.m_strComputerName);
-    registry.SetString(hkcu, kPcInfo, L"OSKey", fp.m_strOsKey);
-    registry.SetString(hkcu, kPcInfo, L"CPUID", fp.m_strCpuId);
-    registry.SetDwordValue(hkcu, kPcInfo, L"CleanRegistry", cleanRegistry ? 1 : 0);
+void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry,
+                 RegRoot root, const std::wstring& under) {
+    const std::wstring pcInfo = under + kPcInfoPath;
+    registry.SetDwordValue(root, pcInfo, L"NICIndex", 1);
+    registry.SetString(root, pcInfo, L"NICDescription", fp.m_strNicDescription);
+    registry.SetString(root, pcInfo, L"MACID", fp.m_strMacId);
+    registry.SetString(root, pcInfo, L"DIskSerial", fp.m_strDiskSerial);
+    registry.SetString(root, pcInfo, L"ComputerName", fp.m_strComputerName);
+    registry.SetString(root, pcInfo, L"OSKey", fp.m_strOsKey);
+    registry.SetString(root, pcInfo, L"CPUID", fp.m_strCpuId);
+    registry.SetDwordValue(root, pcInfo, L"CleanRegistry", cleanRegistry ? 1 : 0);
 }
 
 sim::SimHost HostFor(const HostFingerprint& fp, uint32_t mask, uint32_t expiry) {
@@ -85,8 +86,6 @@ Connector::Connector(uint32_t osVersion, FingerprintCollector* collector) {
     deviceTree->SetRootItem(tree.GetChildItem(0));
     devices.classDescriptions = {{kGuidDevclassUsb, L"Universal Serial Bus controllers"},
                                  {kGuidDevclassDiskDrive, L"Disk drives"}};
-    clock.OnSleep([this](uint32_t) { OnSleep(); });
-    clock.OnIdle([this] { return NextEventAt(); });
     bus.SetEventListener([this](const sim::SimDeviceEvent& e) { OnEvent(e); });
 }
 
@@ -121,14 +120,20 @@ void Connector::Run(uint64_t quitAtMs) {
     ConnectThreadProc(state.get());
 }
 
-void Connector::At(uint64_t atMs, std::function<void()> action) {
+VirtualTimeline::VirtualTimeline(FakeClock& clock, std::function<void()> tick)
+    : clock_(clock), tick_(std::move(tick)) {
+    clock_.OnSleep([this](uint32_t) { OnSleep(); });
+    clock_.OnIdle([this] { return NextEventAt(); });
+}
+
+void VirtualTimeline::At(uint64_t atMs, std::function<void()> action) {
     script_.emplace(atMs, std::move(action));
 }
 
-void Connector::OnSleep() {
-    const uint64_t now = clock.NowMs();
+void VirtualTimeline::OnSleep() {
+    const uint64_t now = clock_.NowMs();
     while (nextTickMs_ <= now) {
-        state->OnTickTimer();
+        tick_();
         nextTickMs_ += 500;
     }
     while (!script_.empty() && script_.begin()->first <= now) {
@@ -138,7 +143,7 @@ void Connector::OnSleep() {
     }
 }
 
-uint64_t Connector::NextEventAt() const {
+uint64_t VirtualTimeline::NextEventAt() const {
     if (!script_.empty() && script_.begin()->first < nextTickMs_) {
         return script_.begin()->first;
     }

@@ -132,9 +132,44 @@ struct FakeServicePresence final : ServicePresence {
     bool running = false;
 };
 
+// Plays the user-interface thread in virtual time: each sleep of the worker runs the 500 ms ticks
+// and the scripted actions that have come due, in order, and a worker waiting for a wake sleeps
+// until the next of them.
+class VirtualTimeline {
+  public:
+    VirtualTimeline(FakeClock& clock, std::function<void()> tick);
+    // Schedules action to run on the first sleep at or after atMs of virtual time.
+    void At(uint64_t atMs, std::function<void()> action);
+
+  private:
+    void OnSleep();
+    // When the next tick or scripted action is due.
+    uint64_t NextEventAt() const;
+
+    FakeClock& clock_;
+    std::function<void()> tick_;
+    uint64_t nextTickMs_ = 500;
+    std::multimap<uint64_t, std::function<void()>> script_;
+};
+
+// Collects the same fingerprint for every record, noting each record's MAC address.
+class FixedCollector final : public FingerprintCollector {
+  public:
+    explicit FixedCollector(HostFingerprint fingerprint) : fingerprint_(std::move(fingerprint)) {}
+    HostFingerprint Collect(const RegisteredPcRecord& record) override {
+        records.push_back(record.m_strMacId);
+        return fingerprint_;
+    }
+    std::vector<std::wstring> records;
+
+  private:
+    HostFingerprint fingerprint_;
+};
+
 // The registered texts of this PC, which the fingerprint matches unless a test changes it.
 HostFingerprint MatchingFingerprint();
-void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry);
+void StoreRecord(FakeRegistry& registry, const HostFingerprint& fp, bool cleanRegistry,
+                 RegRoot root = RegRoot::kCurrentUser, const std::wstring& under = L"");
 // The drive's host entry for this PC as the registration program would write it.
 sim::SimHost HostFor(const HostFingerprint& fp, uint32_t mask, uint32_t expiry);
 sim::SimIdentity DriveIdentity(char tag);
@@ -155,8 +190,7 @@ class Connector {
     // Runs the worker until it ends; the script sets the quit request at quitAtMs at the
     // latest, or earlier through its own actions.
     void Run(uint64_t quitAtMs);
-    // Schedules action to run on the first sleep at or after atMs of virtual time.
-    void At(uint64_t atMs, std::function<void()> action);
+    void At(uint64_t atMs, std::function<void()> action) { timeline_.At(atMs, std::move(action)); }
 
     FakeClock clock;
     FakeRegistry registry;
@@ -177,13 +211,9 @@ class Connector {
     std::unique_ptr<DeviceTree> deviceTree;
 
   private:
-    void OnSleep();
-    // When the next tick or scripted action is due; a worker that waits sleeps until then.
-    uint64_t NextEventAt() const;
     void OnEvent(const sim::SimDeviceEvent& event);
 
-    uint64_t nextTickMs_ = 500;
-    std::multimap<uint64_t, std::function<void()>> script_;
+    VirtualTimeline timeline_{clock, [this] { state->OnTickTimer(); }};
 };
 
 }  // namespace kx7::test

@@ -485,19 +485,6 @@ TEST(ConnectWorkerRequests, ReconnectDuringABoxIsServedAfterIt) {
     EXPECT_EQ(c.state->g_bConnectRequested, 0) << "and then the request ended";
 }
 
-class FixedCollector final : public FingerprintCollector {
-  public:
-    explicit FixedCollector(HostFingerprint fingerprint) : fingerprint_(std::move(fingerprint)) {}
-    HostFingerprint Collect(const RegisteredPcRecord& record) override {
-        records.push_back(record.m_strMacId);
-        return fingerprint_;
-    }
-    std::vector<std::wstring> records;
-
-  private:
-    HostFingerprint fingerprint_;
-};
-
 // The PC is paired while the connector runs: the fingerprint taken at start, without a record,
 // chose no adapter. The pass that first finds the record takes the fingerprint again.
 TEST(ConnectWorkerRequests, RecordFoundLaterBringsAFreshFingerprint) {
