@@ -1,8 +1,9 @@
 ; Installer of the KX7 HostPair programs: per machine, into one folder under Program Files, with
-; a log-on entry for every user and an uninstaller listed in Add/Remove Programs.
+; a log-on entry for every user (or, with /SERVICE, the HostPair service in its place) and an
+; uninstaller listed in Add/Remove Programs.
 ;
 ; The build passes the inputs: makensis -DVERSION=2.0.5.3 -DCONNECTOR=<KX7AutoConnector.exe>
-;   -DAGENT=<StonevaultStartupAgent.exe> -DHOSTCHECK=<KX7HostCheck.exe>
+;   -DSERVICE=<KX7HostPairService.exe> -DAGENT=<StonevaultStartupAgent.exe> -DHOSTCHECK=<KX7HostCheck.exe>
 ;   -DSETUPACTIONS=<KX7SetupActions.dll> -DICON=<.ico> -DOUTFILE=<setup.exe> KX7HostPair.nsi
 ; and, in a signed build, -DSIGN_UNINSTALLER=<command that signs the file named after it>.
 ; -DTARGET_AMD64 makes the 64-bit copy that the tests of the x86_64 build run; it installs into
@@ -40,6 +41,8 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; 1 with /SERVICE: the service starts the engine, not the log-on start.
+Var ServiceMode
 !ifdef SIGN_UNINSTALLER
     ; The installer writes out the uninstaller it carries at install time, so only a signature
     ; made here, before it is stored, reaches the installed Uninstall.exe.
@@ -138,6 +141,14 @@ FunctionEnd
 Function .onInit
     !insertmacro RequireAdministrator
     SetRegView 32
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/SERVICE" $1
+    ${If} ${Errors}
+        StrCpy $ServiceMode 0
+    ${Else}
+        StrCpy $ServiceMode 1
+    ${EndIf}
     ; Without /D= (which alone sets $INSTDIR before this runs) a new install goes where the
     ; product already is, else into the default folder. Read here rather than by
     ; InstallDirRegKey, which reads the installer's own registry view before any code runs: the
@@ -204,8 +215,22 @@ Function RemoveEarlierCopies
 FunctionEnd
 
 Function StartConnector
+    ${If} $ServiceMode == 1
+        Return ; the service serves the drives; a connector beside it would send them nothing
+    ${EndIf}
     Exec '"$INSTDIR\KX7AutoConnector.exe"'
 FunctionEnd
+
+; Calls FUNCTION (folder, other, size) of the helper DLL for the HostPair service in $INSTDIR:
+; its result lands in $0, and in $1 the command line of a service of that name that starts
+; another program, which the DLL leaves alone (result 0x80070431, ERROR_SERVICE_EXISTS).
+!macro CallServiceAction function
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\KX7SetupActions.dll" "${SETUPACTIONS}"
+    StrCpy $9 $INSTDIR
+    System::Call "$PLUGINSDIR\KX7SetupActions.dll::${function}(w r9, w .r1, i ${NSIS_MAX_STRLEN}) i .r0 ?u"
+!macroend
+!define FOREIGN_SERVICE 0x80070431
 
 Section "Install"
     ; A silent install is not held back by the directory page.
@@ -225,6 +250,17 @@ Section "Install"
         Abort "$1"
     ${EndIf}
     Call RemoveEarlierCopies
+    ; The earlier copies' services have gone with them. What is left of that name is ours in
+    ; this folder, stopped here so that its program can be replaced, or another program's.
+    !insertmacro CallServiceAction StopHostPairServiceIn
+    IntFmt $0 "0x%08X" $0
+    ${If} $0 == ${FOREIGN_SERVICE}
+        ${If} $ServiceMode == 1
+            MessageBox MB_OK|MB_ICONSTOP "The service KX7HostPair is installed already and starts another program: $1$\r$\n$\r$\nRemove it, then install again." /SD IDOK
+            Abort "The service KX7HostPair starts another program: $1"
+        ${EndIf}
+        DetailPrint "The service KX7HostPair starts another program and is left alone: $1"
+    ${EndIf}
 
     SetOutPath "$INSTDIR"
     File "/oname=KX7AutoConnector.exe" "${CONNECTOR}"
@@ -232,9 +268,23 @@ Section "Install"
     File "/oname=KX7HostCheck.exe" "${HOSTCHECK}"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
 
-    !insertmacro CallSetupActions RegisterLogonStartIn
-    ${If} $0 != 0
-        MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} could not be set to start when you log on (error $0). Start it from its folder instead." /SD IDOK
+    ; One way to start at a time: each mode takes the other one's away.
+    ${If} $ServiceMode == 1
+        File "/oname=KX7HostPairService.exe" "${SERVICE}"
+        !insertmacro CallSetupActions RemoveLogonStartIn
+        !insertmacro CallServiceAction InstallHostPairServiceIn
+        ${If} $0 != 0
+            IntFmt $0 "0x%08X" $0
+            MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} Service could not be installed or started (error $0)." /SD IDOK
+            DetailPrint "The service could not be installed or started (error $0)"
+        ${EndIf}
+    ${Else}
+        !insertmacro CallServiceAction RemoveHostPairServiceIn
+        Delete "$INSTDIR\KX7HostPairService.exe"
+        !insertmacro CallSetupActions RegisterLogonStartIn
+        ${If} $0 != 0
+            MessageBox MB_OK|MB_ICONEXCLAMATION "The ${PRODUCT} could not be set to start when you log on (error $0). Start it from its folder instead." /SD IDOK
+        ${EndIf}
     ${EndIf}
 
     WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\KX7AutoConnector.exe"
@@ -259,6 +309,12 @@ SectionEnd
 Section "Uninstall"
     Call un.EndConnector
     !insertmacro CallSetupActions RemoveLogonStartIn
+    !insertmacro CallServiceAction RemoveHostPairServiceIn
+    IntFmt $0 "0x%08X" $0
+    ${If} $0 == ${FOREIGN_SERVICE}
+        DetailPrint "The service KX7HostPair starts another program and is left alone: $1"
+    ${EndIf}
+    Delete /REBOOTOK "$INSTDIR\KX7HostPairService.exe"
     Delete /REBOOTOK "$INSTDIR\KX7AutoConnector.exe"
     Delete /REBOOTOK "$INSTDIR\StonevaultStartupAgent.exe"
     Delete /REBOOTOK "$INSTDIR\KX7HostCheck.exe"

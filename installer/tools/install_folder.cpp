@@ -4,8 +4,9 @@
 
 namespace kx7::installer {
 
-const wchar_t* const kInstalledFiles[4] = {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe",
-                                           L"KX7HostCheck.exe", L"Uninstall.exe"};
+const wchar_t* const kInstalledFiles[5] = {L"KX7AutoConnector.exe", L"StonevaultStartupAgent.exe",
+                                           L"KX7HostCheck.exe", L"KX7HostPairService.exe",
+                                           L"Uninstall.exe"};
 const wchar_t* const kCleanupTools[2] = {L"SVCleanRegWin7.exe", L"SVCleanRegXP.exe"};
 
 namespace {

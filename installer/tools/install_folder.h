@@ -49,7 +49,7 @@ enum class FolderVerdict {
 };
 
 // The files an install of ours leaves in the folder.
-extern const wchar_t* const kInstalledFiles[4];
+extern const wchar_t* const kInstalledFiles[5];
 // The registry cleanup tools, which an administrator puts beside the connector.
 extern const wchar_t* const kCleanupTools[2];
 

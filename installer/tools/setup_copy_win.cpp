@@ -15,6 +15,8 @@
 #include "installer/tools/install_folder.h"
 
 extern "C" HRESULT __stdcall RemoveLogonStartIn(const wchar_t* folder);
+extern "C" HRESULT __stdcall RemoveHostPairServiceIn(const wchar_t* folder, wchar_t* other,
+                                                     int otherSize);
 
 namespace {
 
@@ -50,6 +52,9 @@ HRESULT RemoveCopyIn(const std::wstring& folder) {
         return S_OK;
     }
     const HRESULT logonStart = RemoveLogonStartIn(folder.c_str());
+    // Its service too, which holds its program open while it runs; another program's service of
+    // that name stays.
+    RemoveHostPairServiceIn(folder.c_str(), nullptr, 0);
     if (SameText(ReadText(HKEY_LOCAL_MACHINE, kEventSourceKey, L"EventMessageFile"),
                  folder + L"\\KX7AutoConnector.exe")) {
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);

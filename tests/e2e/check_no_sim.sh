@@ -1,8 +1,8 @@
 #!/bin/sh
 # check_no_sim.sh SHIPPED SIMULATION
-# The shipped connector must hold nothing of the simulator: neither its control pipe nor its
-# start-up script variable, nor the simulated drive's own texts. The simulation build must hold
-# them, or this check would prove nothing.
+# A shipped program (the connector, the service) must hold nothing of the simulator: neither its
+# control pipe nor its start-up script variable, nor the simulated drive's own texts. Its
+# simulation build must hold them, or this check would prove nothing.
 set -u
 shipped=$1
 simulation=$2

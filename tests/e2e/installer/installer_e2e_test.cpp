@@ -1,15 +1,19 @@
 // The installers built by this tree, run silently under Wine: where the programs and the log-on
 // entry go, that the entry starts the connector through the agent, that the MSI replaces an
-// older version and refuses to replace a newer one, and that uninstalling ends the connector and
-// removes everything but the user's own data.
+// older version and refuses to replace a newer one, that uninstalling ends the connector and
+// removes everything but the user's own data, and that the service mode's service serves a
+// simulated drive and gives way to the log-on start when installed again without it.
 #include <windows.h>
 #include <taskschd.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "sim/win32/sim_pipe_win.h"
 #include "startup_agent/agent_arguments.h"
 #include "tests/e2e/process_driver_win.h"
 
@@ -20,6 +24,7 @@ const wchar_t kSetupName[] = L"" KX7_SETUP_NAME;
 const wchar_t kMsiName[] = L"" KX7_MSI_NAME;
 const wchar_t kNextMsiName[] = L"" KX7_MSI_NEXT_NAME;
 const wchar_t kNextVersion[] = L"" KX7_MSI_NEXT_VERSION;
+const wchar_t kSimServiceMsiName[] = L"" KX7_MSI_SIM_SERVICE_NAME;
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"StonevaultStartupAgent";
 const wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -565,6 +570,114 @@ TEST_F(Msi, OnWindowsXpTheLogOnStartIsTheRunValue) {
     ASSERT_EQ(RunMsiexec(L"/x " + package, L"msi-remove-xp.log"), 0u);
     EXPECT_TRUE(ProductEntries().empty());
     EXPECT_EQ(MachineText(kRunKey, kRunValue), L"<absent>");
+}
+
+// --- The service mode -------------------------------------------------------------------------
+
+// The program the service starts, or "<absent>"; whether it runs. The installer service quotes
+// the path, or not (Wine's).
+std::wstring ServiceProgram(bool* running) {
+    *running = false;
+    std::wstring result = L"<absent>";
+    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const SC_HANDLE service =
+        OpenServiceW(manager, L"KX7HostPair", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    if (service != nullptr) {
+        std::vector<BYTE> buffer(8192);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        DWORD needed = 0;
+        SERVICE_STATUS status = {};
+        if (QueryServiceConfigW(service, config, 8192, &needed)) {
+            result = config->lpBinaryPathName;
+            if (result.size() > 1 && result.front() == L'"' && result.back() == L'"') {
+                result = result.substr(1, result.size() - 2);
+            }
+        }
+        *running = QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return result;
+}
+
+// Wine's reports of the programs' events since OFFSET of the file: "ReportEventW" lines, each
+// followed by its strings.
+std::string EventReports(std::streamoff offset) {
+    std::ifstream in(ProgramPath(L"kx7_installer_e2e_tests-eventlog.txt").c_str());
+    in.seekg(offset);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Msi, ServiceModeUnlocksForTheConsoleUserAndSwitchesWithTheLogOnStart) {
+    const std::wstring package = L"\"" + ProgramPath(kSimServiceMsiName) + L"\"";
+    const std::wstring serviceProgram = dir_ + L"\\KX7HostPairService.exe";
+    // This user's record and the drives' bindings before the service reads them; a 1 s settle
+    // wait from the machine's settings, which are the service's.
+    std::string hosts[2];
+    const wchar_t* drives[2] = {L"good KX7GOOD000000001", L"refusing KX7REFUSE0000101"};
+    for (int i = 0; i < 2; ++i) {
+        DWORD code = 1;
+        ASSERT_TRUE(RunCapturingOutput(ProgramPath(L"kx7pair.exe"),
+                                       L"this " + std::wstring(drives[i]) + L" --print", 30000,
+                                       &hosts[i], &code));
+        hosts[i] = LastLine(hosts[i]);
+    }
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"Interval", REG_DWORD, "\2\0\0\0", 4),
+        ERROR_SUCCESS);
+    const std::streamoff eventsFrom = EventReports(0).size();
+
+    ASSERT_EQ(RunMsiexec(L"/i " + package + L" KX7_START=service", L"msi-service.log"), 0u);
+    bool running = false;
+    EXPECT_EQ(ServiceProgram(&running), serviceProgram);
+    EXPECT_TRUE(running);
+    EXPECT_EQ(LogonTaskXml(), L"<absent>") << "both ways to start";
+
+    // A paired drive unlocks; a refusing one stays locked and leaves its event.
+    ASSERT_TRUE(WaitUntil([] { return sim::SendSimCommand("list").rfind("error", 0) != 0; }, 10000))
+        << "the service serves no simulated bus";
+    ASSERT_EQ(sim::SendSimCommand("add good id=KX7GOOD000000001 serial=GOOD0001"), "ok");
+    ASSERT_EQ(sim::SendSimCommand(hosts[0]), "ok");
+    ASSERT_EQ(sim::SendSimCommand("plug good"), "ok");
+    EXPECT_TRUE(WaitUntil(
+        [] { return sim::SendSimCommand("status good").find(" unlocked=1") != std::string::npos; },
+        30000));
+    ASSERT_EQ(sim::SendSimCommand("add refusing id=KX7REFUSE0000101 serial=REFUSE01"), "ok");
+    ASSERT_EQ(sim::SendSimCommand(hosts[1]), "ok");
+    ASSERT_EQ(sim::SendSimCommand("fault refusing hostpair=off"), "ok");
+    ASSERT_EQ(sim::SendSimCommand("plug refusing"), "ok");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return EventReports(eventsFrom)
+                       .find(
+                           "L\"The HostPair mode is disable. After "
+                           "changing the KX7 setup, use.\"") != std::string::npos;
+        },
+        30000))
+        << "no event of the refusal";
+
+    // Stopped within the bound of a log-off.
+    const ULONGLONG stopAt = GetTickCount64();
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    RunToEnd(std::wstring(system) + L"\\sc.exe", L"stop KX7HostPair");
+    EXPECT_TRUE(WaitUntil([&] { return ServiceProgram(&running), !running; }, 10000));
+    EXPECT_LT(GetTickCount64() - stopAt, 2500u) << "1.5 s and the manager's own time";
+
+    // Installed again without it, the log-on start replaces the service, and back.
+    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-service-to-task.log"), 0u);
+    EXPECT_EQ(ServiceProgram(&running), L"<absent>");
+    EXPECT_FALSE(Exists(dir_ + L"\\KX7HostPairService.exe"));
+    ExpectInstalled(L"" KX7_VERSION);
+    ASSERT_EQ(RunMsiexec(L"/i " + package + L" KX7_START=service", L"msi-task-to-service.log"), 0u);
+    EXPECT_EQ(ServiceProgram(&running), serviceProgram);
+    EXPECT_TRUE(running);
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
+
+    ASSERT_EQ(RunMsiexec(L"/x " + package, L"msi-service-remove.log"), 0u);
+    EXPECT_EQ(ServiceProgram(&running), L"<absent>");
+    EXPECT_FALSE(Exists(dir_));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"Interval");
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // What the installers register as the log-on start, checked as text: the scheduler of the test
-// system keeps too little of a task to read it back.
+// system keeps too little of a task to read it back. And which service of our name is ours.
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <string>
 
+#include "installer/tools/host_pair_service.h"
 #include "installer/tools/logon_start.h"
 #include "startup_agent/agent_arguments.h"
 
@@ -75,6 +76,34 @@ TEST(LogonStart, OnlyTheCopyInTheFolderOwnsItsLogOnStart) {
         EXPECT_EQ(StartsAgentIn(*c.text, c.folder), c.owns)
             << std::string(c.folder, c.folder + wcslen(c.folder));
     }
+}
+
+// The installers stop, change and remove the service only where it starts our program in the
+// folder they install into; any other command line is another program's.
+TEST(HostPairService, OnlyTheServiceProgramInTheFolderIsOurs) {
+    const wchar_t kFolder[] = L"C:\\Program Files\\Stonevault\\KX7 HostPair";
+    EXPECT_EQ(ServiceCommandLine(kFolder),
+              L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7HostPairService.exe\"");
+    const struct {
+        const wchar_t* commandLine;
+        bool ours;
+    } cases[] = {
+        {L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7HostPairService.exe\"", true},
+        {L"\"c:\\program files\\stonevault\\kx7 hostpair\\kx7hostpairservice.EXE\"", true},
+        {L"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7HostPairService.exe", true},
+        // Another copy, a look-alike folder, another program, arguments we never register.
+        {L"\"C:\\My Apps\\KX7\\KX7HostPairService.exe\"", false},
+        {L"\"C:\\Program Files\\Stonevault\\KX7 HostPair Old\\KX7HostPairService.exe\"", false},
+        {L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\other.exe\"", false},
+        {L"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7HostPairService.exe -x", false},
+        {L"\"C:\\Program Files\\Stonevault\\KX7 HostPair\\KX7HostPairService.exe", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ServiceRunsFrom(c.commandLine, kFolder), c.ours)
+            << std::string(c.commandLine, c.commandLine + wcslen(c.commandLine));
+    }
+    EXPECT_FALSE(ServiceRunsFrom(L"\"\\KX7HostPairService.exe\"", L""));
 }
 
 }  // namespace
