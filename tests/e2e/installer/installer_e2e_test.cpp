@@ -664,8 +664,14 @@ TEST_F(Msi, ServiceModeUnlocksForTheConsoleUserAndSwitchesWithTheLogOnStart) {
     EXPECT_TRUE(WaitUntil([&] { return ServiceProgram(&running), !running; }, 10000));
     EXPECT_LT(GetTickCount64() - stopAt, 2500u) << "1.5 s and the manager's own time";
 
-    // Installed again without it, the log-on start replaces the service, and back.
-    ASSERT_EQ(RunMsiexec(L"/i " + package, L"msi-service-to-task.log"), 0u);
+    // A repair, which any user may start (msiexec /fa, written out here for Wine's msiexec),
+    // keeps the service; the log-on start replaces it only when asked for, and back.
+    ASSERT_EQ(RunMsiexec(L"/i " + package + L" REINSTALL=ALL REINSTALLMODE=omus",
+                         L"msi-service-repair.log"),
+              0u);
+    EXPECT_EQ(ServiceProgram(&running), serviceProgram);
+    EXPECT_EQ(LogonTaskXml(), L"<absent>");
+    ASSERT_EQ(RunMsiexec(L"/i " + package + L" KX7_START=task", L"msi-service-to-task.log"), 0u);
     EXPECT_EQ(ServiceProgram(&running), L"<absent>");
     EXPECT_FALSE(Exists(dir_ + L"\\KX7HostPairService.exe"));
     ExpectInstalled(L"" KX7_VERSION);
