@@ -7,7 +7,6 @@
 
 namespace kx7 {
 
-const wchar_t kServiceDisplayName[] = L"KX7 HostPair Auto Connector Service";
 const wchar_t kAppMessageCaption[] = L"KX7AutoConnector";
 
 namespace {

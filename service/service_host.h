@@ -21,7 +21,6 @@
 
 namespace kx7 {
 
-extern const wchar_t kServiceDisplayName[];  // "KX7 HostPair Auto Connector Service"
 // The tray connector's boxes are captioned with its program's name; the service's the same.
 extern const wchar_t kAppMessageCaption[];  // "KX7AutoConnector"
 

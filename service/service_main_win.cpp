@@ -19,7 +19,6 @@
 #include "connector/platform/code_page.h"
 #include "connector/platform/dll_search_win.h"
 #include "connector/platform/event_log.h"
-#include "connector/platform/guid_win.h"
 #include "connector/platform/program_version_win.h"
 #include "connector/platform/registry.h"
 #include "connector/platform/system_message.h"
@@ -155,11 +154,7 @@ HWND CreateEventWindow() {
 // The notifications of the window's four interface classes, to the service's status handle.
 bool RegisterDeviceEvents(std::vector<HDEVNOTIFY>* registrations) {
     for (const InterfaceGuid& interfaceClass : kNotificationClasses) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter;
-        ZeroMemory(&filter, sizeof(filter));
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = ToGuid(interfaceClass);
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = InterfaceClassFilter(interfaceClass);
         HDEVNOTIFY registration =
             RegisterDeviceNotificationW(g_run.status.handle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
         if (registration == nullptr) {
@@ -187,13 +182,14 @@ void RunService(ServiceHost& host) {
         return;
     }
     host.Start();
+    // Ready for the events before the first can come.
+    g_run.host = &host;
+    g_run.window = window;
     std::vector<HDEVNOTIFY> registrations;
     if (!RegisterDeviceEvents(&registrations)) {
         failed(L"RegisterDeviceNotificationW");
         return;
     }
-    g_run.host = &host;
-    g_run.window = window;
     OnDeviceWindowReady(window);
     HANDLE worker =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerEntry, &host, 0, nullptr));

@@ -12,7 +12,6 @@
 #include "connector/platform/code_page.h"
 #include "connector/platform/end_connector_message.h"
 #include "connector/platform/event_log.h"
-#include "connector/platform/guid_win.h"
 #include "connector/platform/program_version_win.h"
 #include "connector/platform/registry.h"
 #include "connector/platform/setupapi_win.h"
@@ -216,11 +215,7 @@ BOOL CKX7AutoConnectorDlg::OnInitDialog() {
 
 bool CKX7AutoConnectorDlg::RegisterDeviceNotifications() {
     for (const InterfaceGuid& interfaceClass : kNotificationClasses) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter;
-        ZeroMemory(&filter, sizeof(filter));
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = ToGuid(interfaceClass);
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = InterfaceClassFilter(interfaceClass);
         // The registration ends with the window; there is nothing to keep.
         if (RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr) {
             const DWORD error = GetLastError();

@@ -6,6 +6,7 @@
 
 #include "connector/devtree/device_broadcast_win.h"
 #include "connector/devtree/device_tracking.h"
+#include "connector/platform/guid_win.h"
 
 namespace kx7 {
 namespace {
@@ -42,6 +43,15 @@ bool InterfaceNameOf(const void* broadcast, std::wstring* name) {
         name->push_back(record->dbcc_name[i]);
     }
     return true;
+}
+
+DEV_BROADCAST_DEVICEINTERFACE_W InterfaceClassFilter(const InterfaceGuid& interfaceClass) {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    ZeroMemory(&filter, sizeof(filter));
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = ToGuid(interfaceClass);
+    return filter;
 }
 
 TextComparer& SystemTextComparer() {

@@ -5,7 +5,6 @@
 namespace kx7::installer {
 
 const wchar_t kServiceProgram[] = L"KX7HostPairService.exe";
-const wchar_t kServiceDisplayName[] = L"KX7 HostPair Auto Connector Service";
 const wchar_t kServiceDescription[] =
     L"Unlocks the paired KX7 drives of the user at the console, with no prompt and no "
     L"administrator account.";

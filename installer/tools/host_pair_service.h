@@ -6,9 +6,9 @@
 
 namespace kx7::installer {
 
-// The program's file name in the install folder, and the texts the service control manager shows.
+// The program's file name in the install folder, and the description the service control manager
+// shows (its names are kHostPairServiceName and kHostPairServiceDisplayName).
 extern const wchar_t kServiceProgram[];
-extern const wchar_t kServiceDisplayName[];
 extern const wchar_t kServiceDescription[];
 
 // The command line registered for the service installed in FOLDER (no trailing backslash):

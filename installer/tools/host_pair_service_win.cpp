@@ -184,7 +184,7 @@ extern "C" __declspec(dllexport) HRESULT
     }
     const std::wstring commandLine = kx7::installer::ServiceCommandLine(folder);
     SC_HANDLE created = CreateServiceW(
-        manager, kx7::kHostPairServiceName, kx7::installer::kServiceDisplayName, SERVICE_ALL_ACCESS,
+        manager, kx7::kHostPairServiceName, kx7::kHostPairServiceDisplayName, SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(),
         nullptr, nullptr, nullptr, nullptr, nullptr);
     if (created == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {
@@ -193,8 +193,7 @@ extern "C" __declspec(dllexport) HRESULT
         if (created != nullptr &&
             !ChangeServiceConfigW(created, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                   SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
-                                  nullptr, L"LocalSystem", L"",
-                                  kx7::installer::kServiceDisplayName)) {
+                                  nullptr, L"LocalSystem", L"", kx7::kHostPairServiceDisplayName)) {
             const DWORD error = GetLastError();
             CloseServiceHandle(created);
             return HRESULT_FROM_WIN32(error);

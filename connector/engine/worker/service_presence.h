@@ -4,9 +4,9 @@
 
 namespace kx7 {
 
-// The service's name with the service control manager; its display name is
-// "KX7 HostPair Auto Connector Service".
+// The service's name with the service control manager, and the name it shows.
 constexpr wchar_t kHostPairServiceName[] = L"KX7HostPair";
+constexpr wchar_t kHostPairServiceDisplayName[] = L"KX7 HostPair Auto Connector Service";
 
 class ServicePresence {
   public:
