@@ -105,6 +105,8 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
                 // system would end it moments later.
                 TerminateProcess(GetCurrentProcess(), 0);
             }
+            // A second control (a shut-down after a stop) finds the service ended already.
+            g_run.host = nullptr;
             PostQuitMessage(0);
             return 0;
         default:
